@@ -87,23 +87,25 @@ std::uint8_t ScaleByte(std::int64_t r, std::int32_t sf)
     return static_cast<std::uint8_t>(Scale(r, sf, kByteMin, kByteMax));
 }
 
-// dividend / divisor x 2^-sf, rounded to the nearest integer with an exact half toward zero, saturated.
-// Contract: divisor != 0. Extended precision keeps a half exact: the quotient of two 32-bit integers is at
-// least 2^-32 away from a half-integer, far more than its rounding error with a 64-bit mantissa.
-std::int32_t DivideRounded(std::int32_t dividend, std::int32_t divisor, int exponent)
+// dividend / divisor x scale, rounded to the nearest integer with an exact half toward zero, saturated.
+// Contract: divisor != 0, scale a power of two within 2^-100 and 2^100 (so the product is exact). Extended
+// precision keeps a half exact: the quotient of two 32-bit integers is at least 2^-32 away from a
+// half-integer, far more than its rounding error with a 64-bit mantissa.
+std::int32_t DivideRounded(std::int32_t dividend, std::int32_t divisor, long double scale)
 {
-    const long double v = std::ldexp(static_cast<long double>(dividend) / divisor, exponent);
+    const long double v = static_cast<long double>(dividend) / divisor * scale;
     if (v >= static_cast<long double>(kIntMax))
         return static_cast<std::int32_t>(kIntMax);
     if (v <= static_cast<long double>(kIntMin))
         return static_cast<std::int32_t>(kIntMin);
-    long double whole = std::trunc(v);
-    const long double fraction = v - whole;   // exact
+    // In range now: |v| < 2^31, so the conversion (toward zero) is defined.
+    auto whole = static_cast<std::int64_t>(v);
+    const long double fraction = v - static_cast<long double>(whole);   // exact
     if (fraction > 0.5L)
-        whole += 1.0L;
+        ++whole;
     else if (fraction < -0.5L)
-        whole -= 1.0L;
-    return static_cast<std::int32_t>(whole);   // within range: |v| < 2^31 before rounding
+        --whole;
+    return static_cast<std::int32_t>(whole);
 }
 
 // Generic implementations. The public functions below check nothing themselves; each implementation
@@ -282,7 +284,7 @@ std::int32_t DivIntGeneric(const std::int32_t* src, std::int32_t* dst, std::int3
         return kVecBadCount;
     // A nonzero quotient lies within 2^-31 and 2^31 in magnitude, so beyond +-100 every sf gives the same
     // result as +-100 does: all zeros or saturation. Clamping keeps -sf from overflowing.
-    const int exponent = -std::clamp(sf, -100, 100);
+    const long double scale = std::ldexp(1.0L, -std::clamp(sf, -100, 100));
     std::int32_t status = kVecOk;
     for (std::int32_t i = 0; i < n; ++i)
     {
@@ -295,7 +297,7 @@ std::int32_t DivIntGeneric(const std::int32_t* src, std::int32_t* dst, std::int3
             status = kVecDivisionByZero;
         }
         else
-            dst[i] = DivideRounded(dividend, divisor, exponent);
+            dst[i] = DivideRounded(dividend, divisor, scale);
     }
     return status;
 }
