@@ -59,7 +59,8 @@ void BM_VecMulInt(benchmark::State& state)
 {
     const auto sf = static_cast<std::int32_t>(state.range(0));
     RunInPlace(state, RandomSigns(sf == 0 ? 1 : 1 << sf, 3), RandomInts(-1000000, 1000000, 4),
-               [sf](const std::int32_t* s, std::int32_t* d, std::int32_t n) { return VecMulInt(s, d, n, sf); });
+               [sf](const std::int32_t* s, std::int32_t* d, std::int32_t n)
+               { return VecMulInt(s, d, n, sf); });
 }
 
 void BM_VecDivInt(benchmark::State& state)
@@ -71,13 +72,15 @@ void BM_VecDivInt(benchmark::State& state)
 void BM_VecAddByte(benchmark::State& state)
 {
     const auto sf = static_cast<std::int32_t>(state.range(0));
-    RunInPlace(state, Convert<std::uint8_t>(RandomInts(0, 255, 7)), Convert<std::uint8_t>(RandomInts(0, 255, 8)),
-               [sf](const std::uint8_t* s, std::uint8_t* d, std::int32_t n) { return VecAddByte(s, d, n, sf); });
+    RunInPlace(
+        state, Convert<std::uint8_t>(RandomInts(0, 255, 7)), Convert<std::uint8_t>(RandomInts(0, 255, 8)),
+        [sf](const std::uint8_t* s, std::uint8_t* d, std::int32_t n) { return VecAddByte(s, d, n, sf); });
 }
 
 void BM_VecAddReal(benchmark::State& state)
 {
-    RunInPlace(state, Convert<double>(RandomInts(-1000, 1000, 9)), Convert<double>(RandomInts(-1000, 1000, 10)),
+    RunInPlace(state, Convert<double>(RandomInts(-1000, 1000, 9)),
+               Convert<double>(RandomInts(-1000, 1000, 10)),
                [](const double* s, double* d, std::int32_t n) { return VecAddReal(s, d, n); });
 }
 

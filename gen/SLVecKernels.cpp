@@ -55,7 +55,7 @@ std::int64_t Scale(std::int64_t r, std::int32_t sf, std::int64_t lo, std::int64_
     if (sf > 0)
     {
         if (sf > 62)
-            return 0;   // |r| x 2^-sf <= 1/2, and a tie goes to the even 0
+            return 0;               // |r| x 2^-sf <= 1/2, and a tie goes to the even 0
         std::int64_t q = r >> sf;   // floor, also for a negative r
         const std::int64_t rem = r & ((std::int64_t{1} << sf) - 1);
         const std::int64_t half = std::int64_t{1} << (sf - 1);

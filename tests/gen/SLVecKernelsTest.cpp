@@ -1,5 +1,6 @@
 #include "gen/SLVecKernels.h"
 #include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -27,7 +28,12 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Test cases print as their names.
 template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
+concept CNamedCase = requires(const TCase& c)
+{
+    c.Name;
+};
+
+template <CNamedCase TCase>
 void PrintTo(const TCase& c, std::ostream* os)
 {
     *os << c.Name;
@@ -125,28 +131,35 @@ const TCheckCase kCheckCases[] = {
      [](void* s, void* d, std::int32_t n) { return VecDivComplex(As<TSLComplex>(s), As<TSLComplex>(d), n); },
      true},
     {"AddInt",
-     [](void* s, void* d, std::int32_t n) { return VecAddInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecAddInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
      true},
     {"SubInt",
-     [](void* s, void* d, std::int32_t n) { return VecSubInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecSubInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
      true},
     {"MulInt",
-     [](void* s, void* d, std::int32_t n) { return VecMulInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecMulInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
      true},
     {"DivInt",
-     [](void* s, void* d, std::int32_t n) { return VecDivInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecDivInt(As<std::int32_t>(s), As<std::int32_t>(d), n, 0); },
      true},
     {"AddByte",
-     [](void* s, void* d, std::int32_t n) { return VecAddByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecAddByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
      true},
     {"SubByte",
-     [](void* s, void* d, std::int32_t n) { return VecSubByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecSubByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
      true},
     {"MulByte",
-     [](void* s, void* d, std::int32_t n) { return VecMulByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
+     [](void* s, void* d, std::int32_t n)
+     { return VecMulByte(As<std::uint8_t>(s), As<std::uint8_t>(d), n, 0); },
      true},
-    {"CopyReal", [](void* s, void* d, std::int32_t n) { return VecCopyReal(As<double>(s), As<double>(d), n); },
-     true},
+    {"CopyReal",
+     [](void* s, void* d, std::int32_t n) { return VecCopyReal(As<double>(s), As<double>(d), n); }, true},
     {"CopyBytes", [](void* s, void* d, std::int32_t n) { return VecCopyBytes(s, d, n); }, true},
     {"MaxReal", [](void* s, void* d, std::int32_t n) { return VecMaxReal(As<double>(s), n, As<double>(d)); },
      true},
@@ -154,13 +167,14 @@ const TCheckCase kCheckCases[] = {
      true},
     {"SetInt", [](void*, void* d, std::int32_t n) { return VecSetInt(7, As<std::int32_t>(d), n); }, false},
     {"SetReal", [](void*, void* d, std::int32_t n) { return VecSetReal(7.0, As<double>(d), n); }, false},
-    {"SetComplex", [](void*, void* d, std::int32_t n) { return VecSetComplex(1.0, 2.0, As<TSLComplex>(d), n); },
-     false},
+    {"SetComplex",
+     [](void*, void* d, std::int32_t n) { return VecSetComplex(1.0, 2.0, As<TSLComplex>(d), n); }, false},
     {"SetByte", [](void*, void* d, std::int32_t n) { return VecSetByte(7, As<std::uint8_t>(d), n); }, false},
     {"Jaehne", [](void*, void* d, std::int32_t n) { return VecJaehne(As<double>(d), n, 1.0); }, false},
     {"Zero16", [](void*, void* d, std::int32_t n) { return VecZero16(As<std::int16_t>(d), n); }, false},
     {"ZeroReal", [](void*, void* d, std::int32_t n) { return VecZeroReal(As<double>(d), n); }, false},
-    {"ZeroComplex", [](void*, void* d, std::int32_t n) { return VecZeroComplex(As<TSLComplex>(d), n); }, false},
+    {"ZeroComplex", [](void*, void* d, std::int32_t n) { return VecZeroComplex(As<TSLComplex>(d), n); },
+     false},
     {"ZeroBytes", [](void*, void* d, std::int32_t n) { return VecZeroBytes(d, n); }, false},
 };
 
@@ -206,50 +220,50 @@ TEST_P(SLVecKernelsScaleTest, GivesTheScaledRoundedSaturatedResult)
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, SLVecKernelsScaleTest,
-    ::testing::Values(
-        TScaleCase{"AddByteSaturatesHigh", kAddByte, 200, 100, 0, 255},
-        TScaleCase{"AddByteOneAndAHalfRoundsUp", kAddByte, 3, 0, 1, 2},
-        TScaleCase{"AddByteTwoAndAHalfRoundsDown", kAddByte, 5, 0, 1, 2},
-        TScaleCase{"AddByteAHalfRoundsToZero", kAddByte, 1, 0, 1, 0},
-        TScaleCase{"AddByteBelowAHalfRoundsDown", kAddByte, 7, 0, 2, 2},
-        TScaleCase{"AddByteNegativeSfSaturates", kAddByte, 100, 100, -1, 255},
-        TScaleCase{"AddByteNegativeSfDoubles", kAddByte, 60, 3, -1, 126},
-        TScaleCase{"SubByteClampsAtZero", kSubByte, 3, 5, 0, 0},
-        TScaleCase{"SubByteNegativeSfOnClampedZero", kSubByte, 3, 5, -40, 0},
-        TScaleCase{"SubByteNegativeSf", kSubByte, 5, 3, -1, 4},
-        TScaleCase{"MulByteSaturates", kMulByte, 16, 16, 0, 255},
-        TScaleCase{"MulByteScalesTheFullProduct", kMulByte, 16, 16, 8, 1},
-        TScaleCase{"MulByteLargestProductRoundsUp", kMulByte, 255, 255, 16, 1},
-        TScaleCase{"MulByteLargeSfIsZero", kMulByte, 255, 255, 64, 0},
-        TScaleCase{"AddIntSaturatesHigh", kAddInt, kIntMax, 1, 0, kIntMax},
-        TScaleCase{"AddIntSaturatesLow", kAddInt, kIntMin, -1, 0, kIntMin},
-        TScaleCase{"AddIntSumBeyondRangeScalesBack", kAddInt, kIntMax, kIntMax, 1, kIntMax},
-        TScaleCase{"AddIntNegativeSumBeyondRangeScalesBack", kAddInt, kIntMin, kIntMin, 1, kIntMin},
-        TScaleCase{"AddIntNegativeHalfRoundsToEven", kAddInt, -3, 0, 1, -2},
-        TScaleCase{"AddIntNegativeTwoAndAHalfRoundsToEven", kAddInt, -5, 0, 1, -2},
-        TScaleCase{"AddIntMinusAHalfRoundsToZero", kAddInt, -1, 0, 1, 0},
-        TScaleCase{"AddIntSf63IsZero", kAddInt, kIntMax, kIntMax, 63, 0},
-        TScaleCase{"AddIntSf64IsZero", kAddInt, kIntMax, kIntMax, 64, 0},
-        TScaleCase{"AddIntLargestSfIsZero", kAddInt, kIntMin, kIntMin, kIntMax, 0},
-        TScaleCase{"AddIntSfMinus31Saturates", kAddInt, 1, 0, -31, kIntMax},
-        TScaleCase{"AddIntSfMinus31ReachesIntMin", kAddInt, -1, 0, -31, kIntMin},
-        TScaleCase{"AddIntSfMinus30Fits", kAddInt, -2, 0, -30, kIntMin},
-        TScaleCase{"AddIntSfMinus64SaturatesPositive", kAddInt, 1, 0, -64, kIntMax},
-        TScaleCase{"AddIntSfMinus64SaturatesNegative", kAddInt, -1, 0, -64, kIntMin},
-        TScaleCase{"AddIntSmallestSfSaturates", kAddInt, -1, 0, kIntMin, kIntMin},
-        TScaleCase{"AddIntZeroStaysZeroForAnySf", kAddInt, 0, 0, kIntMin, 0},
-        TScaleCase{"SubIntSaturatesLow", kSubInt, kIntMin, 1, 0, kIntMin},
-        TScaleCase{"SubIntSaturatesHigh", kSubInt, kIntMax, -1, 0, kIntMax},
-        TScaleCase{"SubIntNegatingIntMinSaturates", kSubInt, 0, kIntMin, 0, kIntMax},
-        TScaleCase{"MulIntSaturatesThe64BitProduct", kMulInt, 65536, 65536, 0, kIntMax},
-        TScaleCase{"MulIntScalesThe64BitProduct", kMulInt, 65536, 65536, 16, 65536},
-        TScaleCase{"MulIntJustAboveRangeSaturates", kMulInt, 46341, 46341, 0, kIntMax},
-        TScaleCase{"MulIntLargeProductScalesExactly", kMulInt, 100000, 100000, 8, 39062500},
-        TScaleCase{"MulIntHalfRoundsToEven", kMulInt, 3, 5, 1, 8},
-        TScaleCase{"MulIntNegativeSaturatesLow", kMulInt, kIntMax, -2, 0, kIntMin},
-        TScaleCase{"MulIntLargestProductSf62", kMulInt, kIntMin, kIntMin, 62, 1},
-        TScaleCase{"MulIntLargestProductSf63IsAHalfToZero", kMulInt, kIntMin, kIntMin, 63, 0},
-        TScaleCase{"MulIntMostNegativeProductSf62", kMulInt, kIntMin, kIntMax, 62, -1}),
+    ::testing::Values(TScaleCase{"AddByteSaturatesHigh", kAddByte, 200, 100, 0, 255},
+                      TScaleCase{"AddByteOneAndAHalfRoundsUp", kAddByte, 3, 0, 1, 2},
+                      TScaleCase{"AddByteTwoAndAHalfRoundsDown", kAddByte, 5, 0, 1, 2},
+                      TScaleCase{"AddByteAHalfRoundsToZero", kAddByte, 1, 0, 1, 0},
+                      TScaleCase{"AddByteBelowAHalfRoundsDown", kAddByte, 7, 0, 2, 2},
+                      TScaleCase{"AddByteNegativeSfSaturates", kAddByte, 100, 100, -1, 255},
+                      TScaleCase{"AddByteNegativeSfDoubles", kAddByte, 60, 3, -1, 126},
+                      TScaleCase{"SubByteClampsAtZero", kSubByte, 3, 5, 0, 0},
+                      TScaleCase{"SubByteNegativeSfOnClampedZero", kSubByte, 3, 5, -40, 0},
+                      TScaleCase{"SubByteNegativeSf", kSubByte, 5, 3, -1, 4},
+                      TScaleCase{"MulByteSaturates", kMulByte, 16, 16, 0, 255},
+                      TScaleCase{"MulByteScalesTheFullProduct", kMulByte, 16, 16, 8, 1},
+                      TScaleCase{"MulByteLargestProductRoundsUp", kMulByte, 255, 255, 16, 1},
+                      TScaleCase{"MulByteLargeSfIsZero", kMulByte, 255, 255, 64, 0},
+                      TScaleCase{"AddIntSaturatesHigh", kAddInt, kIntMax, 1, 0, kIntMax},
+                      TScaleCase{"AddIntSaturatesLow", kAddInt, kIntMin, -1, 0, kIntMin},
+                      TScaleCase{"AddIntSumBeyondRangeScalesBack", kAddInt, kIntMax, kIntMax, 1, kIntMax},
+                      TScaleCase{"AddIntNegativeSumBeyondRangeScalesBack", kAddInt, kIntMin, kIntMin, 1,
+                                 kIntMin},
+                      TScaleCase{"AddIntNegativeHalfRoundsToEven", kAddInt, -3, 0, 1, -2},
+                      TScaleCase{"AddIntNegativeTwoAndAHalfRoundsToEven", kAddInt, -5, 0, 1, -2},
+                      TScaleCase{"AddIntMinusAHalfRoundsToZero", kAddInt, -1, 0, 1, 0},
+                      TScaleCase{"AddIntSf63IsZero", kAddInt, kIntMax, kIntMax, 63, 0},
+                      TScaleCase{"AddIntSf64IsZero", kAddInt, kIntMax, kIntMax, 64, 0},
+                      TScaleCase{"AddIntLargestSfIsZero", kAddInt, kIntMin, kIntMin, kIntMax, 0},
+                      TScaleCase{"AddIntSfMinus31Saturates", kAddInt, 1, 0, -31, kIntMax},
+                      TScaleCase{"AddIntSfMinus31ReachesIntMin", kAddInt, -1, 0, -31, kIntMin},
+                      TScaleCase{"AddIntSfMinus30Fits", kAddInt, -2, 0, -30, kIntMin},
+                      TScaleCase{"AddIntSfMinus64SaturatesPositive", kAddInt, 1, 0, -64, kIntMax},
+                      TScaleCase{"AddIntSfMinus64SaturatesNegative", kAddInt, -1, 0, -64, kIntMin},
+                      TScaleCase{"AddIntSmallestSfSaturates", kAddInt, -1, 0, kIntMin, kIntMin},
+                      TScaleCase{"AddIntZeroStaysZeroForAnySf", kAddInt, 0, 0, kIntMin, 0},
+                      TScaleCase{"SubIntSaturatesLow", kSubInt, kIntMin, 1, 0, kIntMin},
+                      TScaleCase{"SubIntSaturatesHigh", kSubInt, kIntMax, -1, 0, kIntMax},
+                      TScaleCase{"SubIntNegatingIntMinSaturates", kSubInt, 0, kIntMin, 0, kIntMax},
+                      TScaleCase{"MulIntSaturatesThe64BitProduct", kMulInt, 65536, 65536, 0, kIntMax},
+                      TScaleCase{"MulIntScalesThe64BitProduct", kMulInt, 65536, 65536, 16, 65536},
+                      TScaleCase{"MulIntJustAboveRangeSaturates", kMulInt, 46341, 46341, 0, kIntMax},
+                      TScaleCase{"MulIntLargeProductScalesExactly", kMulInt, 100000, 100000, 8, 39062500},
+                      TScaleCase{"MulIntHalfRoundsToEven", kMulInt, 3, 5, 1, 8},
+                      TScaleCase{"MulIntNegativeSaturatesLow", kMulInt, kIntMax, -2, 0, kIntMin},
+                      TScaleCase{"MulIntLargestProductSf62", kMulInt, kIntMin, kIntMin, 62, 1},
+                      TScaleCase{"MulIntLargestProductSf63IsAHalfToZero", kMulInt, kIntMin, kIntMin, 63, 0},
+                      TScaleCase{"MulIntMostNegativeProductSf62", kMulInt, kIntMin, kIntMax, 62, -1}),
     [](const auto& testCase) { return testCase.param.Name; });
 
 // Sweep of the scale rule over whole arrays against ReferenceScale.
@@ -276,9 +290,10 @@ protected:
     }
     static std::vector<std::int32_t> IntValues()
     {
-        std::vector<std::int32_t> v{0,     1,      -1,     2,      -2,     3,          -3,         5,
-                                    7,     255,    256,    -256,   65535,  65536,      -65536,     46340,
-                                    46341, -46341, 1 << 30, -(1 << 30), kIntMax, kIntMax - 1, kIntMin, kIntMin + 1};
+        std::vector<std::int32_t> v{0,       1,          -1,      2,           -2,      3,
+                                    -3,      5,          7,       255,         256,     -256,
+                                    65535,   65536,      -65536,  46340,       46341,   -46341,
+                                    1 << 30, -(1 << 30), kIntMax, kIntMax - 1, kIntMin, kIntMin + 1};
         std::mt19937 random(20240601);
         for (int i = 0; i < 60; ++i)
             v.push_back(static_cast<std::int32_t>(random()));
@@ -338,17 +353,21 @@ TEST_P(SLVecKernelsSweepTest, MatchesAnIndependentReferenceOverValuesAndScaleFac
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    IntAndByteKernels, SLVecKernelsSweepTest,
-    ::testing::Values(
-        TSweepCase{"AddInt", false, &VecAddInt, nullptr, [](std::int64_t d, std::int64_t s) { return d + s; }},
-        TSweepCase{"SubInt", false, &VecSubInt, nullptr, [](std::int64_t d, std::int64_t s) { return d - s; }},
-        TSweepCase{"MulInt", false, &VecMulInt, nullptr, [](std::int64_t d, std::int64_t s) { return d * s; }},
-        TSweepCase{"AddByte", true, nullptr, &VecAddByte, [](std::int64_t d, std::int64_t s) { return d + s; }},
-        TSweepCase{"SubByte", true, nullptr, &VecSubByte,
-                   [](std::int64_t d, std::int64_t s) { return std::max<std::int64_t>(d - s, 0); }},
-        TSweepCase{"MulByte", true, nullptr, &VecMulByte, [](std::int64_t d, std::int64_t s) { return d * s; }}),
-    [](const auto& testCase) { return testCase.param.Name; });
+INSTANTIATE_TEST_SUITE_P(IntAndByteKernels, SLVecKernelsSweepTest,
+                         ::testing::Values(TSweepCase{"AddInt", false, &VecAddInt, nullptr,
+                                                      [](std::int64_t d, std::int64_t s) { return d + s; }},
+                                           TSweepCase{"SubInt", false, &VecSubInt, nullptr,
+                                                      [](std::int64_t d, std::int64_t s) { return d - s; }},
+                                           TSweepCase{"MulInt", false, &VecMulInt, nullptr,
+                                                      [](std::int64_t d, std::int64_t s) { return d * s; }},
+                                           TSweepCase{"AddByte", true, nullptr, &VecAddByte,
+                                                      [](std::int64_t d, std::int64_t s) { return d + s; }},
+                                           TSweepCase{"SubByte", true, nullptr, &VecSubByte,
+                                                      [](std::int64_t d, std::int64_t s)
+                                                      { return std::max<std::int64_t>(d - s, 0); }},
+                                           TSweepCase{"MulByte", true, nullptr, &VecMulByte,
+                                                      [](std::int64_t d, std::int64_t s) { return d * s; }}),
+                         [](const auto& testCase) { return testCase.param.Name; });
 
 // Integer division: floating-point quotient, an exact half toward zero, saturation, zero divisors.
 struct TDivIntCase
@@ -415,8 +434,8 @@ std::int64_t ReferenceDivide(std::int64_t a, std::int64_t b, std::int32_t sf)
 
 TEST_F(SLVecKernelsTest, DivIntMatchesExactIntegerDivisionOverASweep)
 {
-    std::vector<std::int32_t> values{1, -1, 2, -2, 3, -3, 7, -7, 10, 255, 65536, 46341, kIntMax, kIntMin,
-                                     kIntMin + 1};
+    std::vector<std::int32_t> values{1,  -1,  2,     -2,    3,       -3,      7,          -7,
+                                     10, 255, 65536, 46341, kIntMax, kIntMin, kIntMin + 1};
     std::mt19937 random(7);
     for (int i = 0; i < 40; ++i)
         values.push_back(static_cast<std::int32_t>(random()) >> (i % 31));
@@ -424,9 +443,11 @@ TEST_F(SLVecKernelsTest, DivIntMatchesExactIntegerDivisionOverASweep)
         for (std::int32_t a : values)
         {
             std::vector<std::int32_t> dst(values.size(), a);
-            ASSERT_EQ(VecDivInt(values.data(), dst.data(), static_cast<std::int32_t>(values.size()), sf), kVecOk);
+            ASSERT_EQ(VecDivInt(values.data(), dst.data(), static_cast<std::int32_t>(values.size()), sf),
+                      kVecOk);
             for (std::size_t i = 0; i < values.size(); ++i)
-                ASSERT_EQ(dst[i], ReferenceDivide(a, values[i], sf)) << a << " / " << values[i] << " sf " << sf;
+                ASSERT_EQ(dst[i], ReferenceDivide(a, values[i], sf))
+                    << a << " / " << values[i] << " sf " << sf;
         }
 }
 
@@ -589,7 +610,8 @@ TEST_P(SLVecKernelsExtremeTest, FollowsTheComparisonOrder)
     const TExtremeCase& c = GetParam();
     double result = 12345.0;
     const auto n = static_cast<std::int32_t>(c.Values.size());
-    EXPECT_EQ(c.Max ? VecMaxReal(c.Values.data(), n, &result) : VecMinReal(c.Values.data(), n, &result), kVecOk);
+    EXPECT_EQ(c.Max ? VecMaxReal(c.Values.data(), n, &result) : VecMinReal(c.Values.data(), n, &result),
+              kVecOk);
     EXPECT_EQ(Bits(result), c.ExpectedBits) << result;
 }
 
@@ -651,10 +673,12 @@ TEST_F(SLVecKernelsTest, ByteFillsAndClearsWriteExactlyTheirCountAtAnyOffset)
             bytes.fill(0xEE);
             ASSERT_EQ(VecSetByte(0x11, bytes.data() + offset, count), kVecOk);
             for (std::int32_t i = 0; i < 96; ++i)
-                ASSERT_EQ(bytes[i], i >= offset && i < offset + count ? 0x11 : 0xEE) << offset << " " << count;
+                ASSERT_EQ(bytes[i], i >= offset && i < offset + count ? 0x11 : 0xEE)
+                    << offset << " " << count;
             ASSERT_EQ(VecZeroBytes(bytes.data() + offset, count), kVecOk);
             for (std::int32_t i = 0; i < 96; ++i)
-                ASSERT_EQ(bytes[i], i >= offset && i < offset + count ? 0x00 : 0xEE) << offset << " " << count;
+                ASSERT_EQ(bytes[i], i >= offset && i < offset + count ? 0x00 : 0xEE)
+                    << offset << " " << count;
         }
 }
 
