@@ -40,6 +40,8 @@ std::int32_t VecDivReal(const double* src, double* dst, std::int32_t n);
 
 std::int32_t VecAddComplex(const TSLComplex* src, TSLComplex* dst, std::int32_t n);
 std::int32_t VecMulComplex(const TSLComplex* src, TSLComplex* dst, std::int32_t n);
+// A divisor whose squared modulus is zero or not a number sets each part by its own dividend part as
+// VecDivReal does (+inf, -inf or the negative quiet NaN) and gives kVecDivisionByZero.
 std::int32_t VecDivComplex(const TSLComplex* src, TSLComplex* dst, std::int32_t n);
 
 // Integer and byte arithmetic with a scale factor: the exact result times 2^-sf, rounded half to even,
@@ -47,15 +49,20 @@ std::int32_t VecDivComplex(const TSLComplex* src, TSLComplex* dst, std::int32_t 
 std::int32_t VecAddInt(const std::int32_t* src, std::int32_t* dst, std::int32_t n, std::int32_t sf);
 std::int32_t VecSubInt(const std::int32_t* src, std::int32_t* dst, std::int32_t n, std::int32_t sf);
 std::int32_t VecMulInt(const std::int32_t* src, std::int32_t* dst, std::int32_t n, std::int32_t sf);
-// Rounds an exact half toward zero, unlike the other integer kernels.
+// Rounds an exact half toward zero, unlike the other integer kernels. A zero divisor gives 0 for a zero
+// dividend, else the limit of the dividend's sign, whatever sf is, and the status kVecDivisionByZero.
 std::int32_t VecDivInt(const std::int32_t* src, std::int32_t* dst, std::int32_t n, std::int32_t sf);
 std::int32_t VecAddByte(const std::uint8_t* src, std::uint8_t* dst, std::int32_t n, std::int32_t sf);
 std::int32_t VecSubByte(const std::uint8_t* src, std::uint8_t* dst, std::int32_t n, std::int32_t sf);
 std::int32_t VecMulByte(const std::uint8_t* src, std::uint8_t* dst, std::int32_t n, std::int32_t sf);
 
+// src and dst may overlap.
 std::int32_t VecCopyReal(const double* src, double* dst, std::int32_t n);
 std::int32_t VecCopyBytes(const void* src, void* dst, std::int32_t n);
 
+// Scan in order from the first element. The maximum replaces only when result < b, so a NaN element never
+// replaces it (and a leading NaN stays); the minimum keeps only while result <= b, so a NaN element does
+// replace it, and the next element replaces the NaN.
 std::int32_t VecMaxReal(const double* src, std::int32_t n, double* result);
 std::int32_t VecMinReal(const double* src, std::int32_t n, double* result);
 
@@ -64,7 +71,8 @@ std::int32_t VecSetReal(double value, double* dst, std::int32_t n);
 std::int32_t VecSetComplex(double re, double im, TSLComplex* dst, std::int32_t n);
 std::int32_t VecSetByte(std::uint8_t value, std::uint8_t* dst, std::int32_t n);
 
-// dst[k] := magnitude x sin((pi / 2) x k x k / n).
+// dst[k] := magnitude x sin((pi / 2) x k x k / n); n = 1 gives dst[0] = 0. A negative magnitude is refused
+// with kVecBadJaehneMagnitude.
 std::int32_t VecJaehne(double* dst, std::int32_t n, double magnitude);
 
 std::int32_t VecZero16(std::int16_t* dst, std::int32_t n);   // clears n 16-bit elements; pass 2n for n ints
