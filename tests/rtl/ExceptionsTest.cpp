@@ -26,14 +26,6 @@ TEST_F(ExceptionsTest, DescendantsCarryTheirMessageToAHandlerOfTheBase)
     }
 }
 
-TEST_F(ExceptionsTest, CopiesShareTheMessage)
-{
-    EConvertError original("bad text");
-    EConvertError copy = original;
-    EXPECT_EQ(copy.Message(), "bad text");
-    EXPECT_EQ(copy.what(), original.what());
-}
-
 TEST_F(ExceptionsTest, OSErrorNamesTheContextAndTheSystemText)
 {
     EOSError error(ENOENT, "audio device 'hw:9': cannot open");

@@ -48,15 +48,10 @@ protected:
     int FDestroyed = 0;
 };
 
-TEST_F(RefCountTest, MakeRefHoldsTheOnlyReference)
-{
-    auto probe = MakeRef<TProbe>(FDestroyed);
-    EXPECT_EQ(probe->RefCount(), 1);
-}
-
 TEST_F(RefCountTest, CopiesCountAndTheLastReleaseDeletes)
 {
     auto first = MakeRef<TProbe>(FDestroyed);
+    EXPECT_EQ(first->RefCount(), 1);
     {
         TRefPtr<TProbe> second = first;
         TRefPtr<TProbe> third(second.Get());
