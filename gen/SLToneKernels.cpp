@@ -190,9 +190,9 @@ std::int32_t ThresholdGeneric(double* data, std::int32_t len, double lowLevel, d
     return kVecOk;
 }
 
-TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double*, std::int32_t)> GVecTone{&ToneGeneric};
-TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double*)> GVecTriangle{&TriangleGeneric};
-TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double)> GVecThreshold{&ThresholdGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double*, std::int32_t)> GVecTone{&ToneGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double*)> GVecTriangle{&TriangleGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double)> GVecThreshold{&ThresholdGeneric};
 
 } // namespace
 
