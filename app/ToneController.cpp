@@ -12,7 +12,7 @@ namespace harvolin
 namespace
 {
 
-constexpr int kHertzPerPosition = 1000;    // a frequency position is kilohertz
+constexpr int kHertzPerPosition = 1000;          // a frequency position is kilohertz
 constexpr double kAmplitudePerPercent = 320.0;   // 100 % is 32000, in the scale of 16-bit samples
 
 // Truncation toward zero. The generator's values can come from elsewhere (a peer on its frequency pin), so a
@@ -29,7 +29,7 @@ int TruncToInt(double value)
     return static_cast<int>(truncated);
 }
 
-} // namespace
+}   // namespace
 
 TToneController::TToneController(const TToneControllerParts& parts, TRandomSource& random)
     : FParts(parts), FRandom(random)
@@ -119,12 +119,14 @@ void TToneController::Timer1Timer()
 
 void TToneController::tbFreqMinChange()
 {
-    FParts.lblFreqMin.SetCaption(Format("Fréquence Min = %d Hz", {FParts.tbFreqMin.Position() * kHertzPerPosition}));
+    FParts.lblFreqMin.SetCaption(
+        Format("Fréquence Min = %d Hz", {FParts.tbFreqMin.Position() * kHertzPerPosition}));
 }
 
 void TToneController::tbFreqMaxChange()
 {
-    FParts.lblFreqMax.SetCaption(Format("Fréquence Max = %d Hz", {FParts.tbFreqMax.Position() * kHertzPerPosition}));
+    FParts.lblFreqMax.SetCaption(
+        Format("Fréquence Max = %d Hz", {FParts.tbFreqMax.Position() * kHertzPerPosition}));
 }
 
 void TToneController::tbVolMinChange()
@@ -206,4 +208,4 @@ int TToneController::DrawInRange(int first, int second)
     return lo + static_cast<int>(FRandom.Random(static_cast<std::uint32_t>(hi - lo)));
 }
 
-} // namespace harvolin
+}   // namespace harvolin

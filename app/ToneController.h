@@ -92,16 +92,16 @@ struct TToneControllerParts
     IAudioOutput& ALDSAudioOut1;
     IRangeInput& tbFreqMin;   // kilohertz, 1 to 20
     IRangeInput& tbFreqMax;
-    IRangeInput& tbVolMin;    // percent, 1 to 100
+    IRangeInput& tbVolMin;   // percent, 1 to 100
     IRangeInput& tbVolMax;
-    ICheckBox& cbFreqVar;     // the frequency range is variable
-    ICheckBox& cbVolVar;      // the volume range is variable
+    ICheckBox& cbFreqVar;   // the frequency range is variable
+    ICheckBox& cbVolVar;    // the volume range is variable
     ILabel& lblFreqMin;
     ILabel& lblFreqMax;
     ILabel& lblVolMin;
     ILabel& lblVolMax;
-    ILabel& lblFreq;          // read-out of the current frequency
-    ILabel& lblVol;           // read-out of the current volume
+    ILabel& lblFreq;   // read-out of the current frequency
+    ILabel& lblVol;    // read-out of the current volume
     IButton& btnStart;
     IButton& btnStop;
     IButton& btnClose;
@@ -154,4 +154,4 @@ private:
     bool FRunning = false;
 };
 
-} // namespace harvolin
+}   // namespace harvolin

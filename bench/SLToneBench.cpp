@@ -63,5 +63,5 @@ void BM_WaveformBlock(benchmark::State& state)
 }
 BENCHMARK(BM_WaveformBlock)->ArgName("type")->DenseRange(stTone, stJaehne);
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

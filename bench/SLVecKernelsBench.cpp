@@ -90,7 +90,7 @@ void BM_VecMulReal(benchmark::State& state)
                [](const double* s, double* d, std::int32_t n) { return VecMulReal(s, d, n); });
 }
 
-} // namespace
+}   // namespace
 
 BENCHMARK(BM_VecAddInt);
 BENCHMARK(BM_VecMulInt)->Arg(0)->Arg(3)->ArgName("sf");

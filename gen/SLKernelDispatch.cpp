@@ -29,4 +29,4 @@ int SelectKernelVariant(std::uint32_t processorClass)
     return 0;
 }
 
-} // namespace harvolin
+}   // namespace harvolin

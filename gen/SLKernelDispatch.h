@@ -58,4 +58,4 @@ private:
     std::atomic<TImpl> FBound{nullptr};
 };
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -131,7 +131,8 @@ std::int32_t TriangleGeneric(double* dst, std::int32_t len, double magnitude, do
     const long double riseToFall = riseLength / fallLength;
 
     bool rising = ph >= fallLength;
-    long double v = rising ? a * (2.0L * (ph - fallLength) / riseLength - 1.0L) : a * (1.0L - 2.0L * ph / fallLength);
+    long double v =
+        rising ? a * (2.0L * (ph - fallLength) / riseLength - 1.0L) : a * (1.0L - 2.0L * ph / fallLength);
     dst[0] = static_cast<double>(v);
     for (std::int32_t i = 1; i < len; ++i)
     {
@@ -170,8 +171,8 @@ std::int32_t TriangleGeneric(double* dst, std::int32_t len, double magnitude, do
     return kVecOk;
 }
 
-std::int32_t ThresholdGeneric(double* data, std::int32_t len, double lowLevel, double lowValue, double highLevel,
-                              double highValue)
+std::int32_t ThresholdGeneric(double* data, std::int32_t len, double lowLevel, double lowValue,
+                              double highLevel, double highValue)
 {
     if (data == nullptr)
         return kVecNullPointer;
@@ -190,18 +191,23 @@ std::int32_t ThresholdGeneric(double* data, std::int32_t len, double lowLevel, d
     return kVecOk;
 }
 
-constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double*, std::int32_t)> GVecTone{&ToneGeneric};
-constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double*)> GVecTriangle{&TriangleGeneric};
-constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double)> GVecThreshold{&ThresholdGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double*, std::int32_t)> GVecTone{
+    &ToneGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double*)> GVecTriangle{
+    &TriangleGeneric};
+constinit TKernelEntry<std::int32_t(double*, std::int32_t, double, double, double, double)> GVecThreshold{
+    &ThresholdGeneric};
 
-} // namespace
+}   // namespace
 
-std::int32_t VecTone(double* dst, std::int32_t len, double magnitude, double f, double* phase, std::int32_t hint)
+std::int32_t VecTone(double* dst, std::int32_t len, double magnitude, double f, double* phase,
+                     std::int32_t hint)
 {
     return GVecTone(dst, len, magnitude, f, phase, hint);
 }
 
-std::int32_t VecTriangle(double* dst, std::int32_t len, double magnitude, double f, double asym, double* phase)
+std::int32_t VecTriangle(double* dst, std::int32_t len, double magnitude, double f, double asym,
+                         double* phase)
 {
     return GVecTriangle(dst, len, magnitude, f, asym, phase);
 }
@@ -212,4 +218,4 @@ std::int32_t VecThreshold(double* data, std::int32_t len, double lowLevel, doubl
     return GVecThreshold(data, len, lowLevel, lowValue, highLevel, highValue);
 }
 
-} // namespace harvolin
+}   // namespace harvolin

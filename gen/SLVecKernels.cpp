@@ -525,7 +525,7 @@ constinit TKernelEntry<std::int32_t(double*, std::int32_t)> GVecZeroReal{&ZeroRe
 constinit TKernelEntry<std::int32_t(TSLComplex*, std::int32_t)> GVecZeroComplex{&ZeroComplexGeneric};
 constinit TKernelEntry<std::int32_t(void*, std::int32_t)> GVecZeroBytes{&ZeroBytesGeneric};
 
-} // namespace
+}   // namespace
 
 std::int32_t VecAddConstReal(double value, double* dst, std::int32_t n)
 {
@@ -693,4 +693,4 @@ void AlignedFree(void* p)
     std::free(raw);
 }
 
-} // namespace harvolin
+}   // namespace harvolin

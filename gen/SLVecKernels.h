@@ -82,8 +82,10 @@ std::int32_t VecZeroBytes(void* dst, std::int32_t n);
 
 // Generator kernels. They check their own arguments in their own order and update *phase (radians, kept in
 // [0, 2 pi)) to the phase after the block.
-std::int32_t VecTone(double* dst, std::int32_t len, double magnitude, double f, double* phase, std::int32_t hint);
-std::int32_t VecTriangle(double* dst, std::int32_t len, double magnitude, double f, double asym, double* phase);
+std::int32_t VecTone(double* dst, std::int32_t len, double magnitude, double f, double* phase,
+                     std::int32_t hint);
+std::int32_t VecTriangle(double* dst, std::int32_t len, double magnitude, double f, double asym,
+                         double* phase);
 std::int32_t VecThreshold(double* data, std::int32_t len, double lowLevel, double lowValue, double highLevel,
                           double highValue);
 
@@ -92,4 +94,4 @@ std::int32_t VecThreshold(double* data, std::int32_t len, double lowLevel, doubl
 [[nodiscard]] void* AlignedAlloc(std::int32_t size);
 void AlignedFree(void* p);
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -24,7 +24,7 @@ double HalfCycleLater(double phase)
 // flat tops. An extended literal, as the ramps are formed in extended precision.
 constexpr long double kSquareOvershoot = 1.2L;
 
-} // namespace
+}   // namespace
 
 void TSLWaveform::SetPhase(double value)
 {
@@ -102,7 +102,8 @@ void TSLWaveform::GenerateSquare(double* samples, std::int32_t n, double magnitu
     FSquareRamp.resize(static_cast<std::size_t>(n));
     const double rampMagnitude = static_cast<double>(kSquareOvershoot * magnitude);
     const std::int32_t falling = VecTriangle(samples, n, rampMagnitude, f, SignalPi, &FPhaseState);
-    const std::int32_t rising = VecTriangle(FSquareRamp.data(), n, rampMagnitude, f, -SignalPi, &FSquarePhaseState);
+    const std::int32_t rising =
+        VecTriangle(FSquareRamp.data(), n, rampMagnitude, f, -SignalPi, &FSquarePhaseState);
     if (falling != kVecOk || rising != kVecOk)
     {
         // A refused ramp leaves its block as it was: old samples of a recycled block, or the previous ramp.
@@ -114,4 +115,4 @@ void TSLWaveform::GenerateSquare(double* samples, std::int32_t n, double magnitu
     VecThreshold(samples, n, -magnitude, -magnitude, magnitude, magnitude);
 }
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -76,7 +76,8 @@ private:
     double FAsymmetry = 0.0;
     double FStreamSampleRate = 0.0;
     TSLSignalType FSignalType = stTone;
-    std::vector<double> FSquareRamp;   // the second ramp of the square wave, kept to avoid a per-block allocation
+    std::vector<double>
+        FSquareRamp;   // the second ramp of the square wave, kept to avoid a per-block allocation
 };
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -130,7 +130,7 @@ std::string FormatOne(std::string_view pattern, char type, bool hasPrecision, st
         bool isSigned = arg.Kind() == TFormatArg::TKind::Int32 || arg.Kind() == TFormatArg::TKind::Int64;
         bool negative = isSigned && arg.Signed() < 0;
         // Negating in unsigned arithmetic keeps the most negative 64-bit value exact.
-        std::uint64_t magnitude = !isSigned ? arg.Unsigned()
+        std::uint64_t magnitude = !isSigned  ? arg.Unsigned()
                                   : negative ? 0 - static_cast<std::uint64_t>(arg.Signed())
                                              : static_cast<std::uint64_t>(arg.Signed());
         std::string digits = ZeroPadded(Digits(magnitude, 10), hasPrecision ? precision : 0);
@@ -154,7 +154,7 @@ std::string FormatOne(std::string_view pattern, char type, bool hasPrecision, st
     }
 }
 
-} // namespace
+}   // namespace
 
 std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> args)
 {
@@ -213,4 +213,4 @@ std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> a
     return result;
 }
 
-} // namespace harvolin
+}   // namespace harvolin

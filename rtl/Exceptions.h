@@ -110,4 +110,4 @@ private:
 // argument").
 [[nodiscard]] std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> args = {});
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -50,7 +50,7 @@ std::ostream& operator<<(std::ostream& stream, const TGUID& guid)
     return stream << GuidToString(guid);
 }
 
-} // namespace harvolin
+}   // namespace harvolin
 
 std::size_t std::hash<harvolin::TGUID>::operator()(const harvolin::TGUID& guid) const noexcept
 {

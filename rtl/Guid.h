@@ -95,7 +95,7 @@ consteval TGUID MakeGuid(std::string_view text)
 // Writes the braced form, for diagnostics and test output.
 std::ostream& operator<<(std::ostream& stream, const TGUID& guid);
 
-} // namespace harvolin
+}   // namespace harvolin
 
 template <>
 struct std::hash<harvolin::TGUID>

@@ -170,4 +170,4 @@ void TPeriodicTimer::Run()
     callback = nullptr;
 }
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -93,4 +93,4 @@ private:
     std::atomic<std::uint64_t> FCallbackFailures{0};
 };
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -17,4 +17,4 @@ std::uint32_t TRandomSource::Random(std::uint32_t n)
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(FSeed) * n) >> 32);
 }
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -31,4 +31,4 @@ private:
     std::uint32_t FSeed = 0;
 };
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -61,16 +61,11 @@ public:
     TRefPtr(const TRefPtr& other) noexcept : FObject(other.FObject) { AddRefObject(); }
     TRefPtr(TRefPtr&& other) noexcept : FObject(std::exchange(other.FObject, nullptr)) {}
     template <class U>
-        requires std::is_convertible_v<U*, T*>
-    TRefPtr(const TRefPtr<U>& other) noexcept : FObject(other.Get())
-    {
-        AddRefObject();
-    }
+    requires std::is_convertible_v<U*, T*> TRefPtr(const TRefPtr<U>& other)
+    noexcept : FObject(other.Get()) { AddRefObject(); }
     template <class U>
-        requires std::is_convertible_v<U*, T*>
-    TRefPtr(TRefPtr<U>&& other) noexcept : FObject(other.Detach())
-    {
-    }
+    requires std::is_convertible_v<U*, T*> TRefPtr(TRefPtr<U>&& other)
+    noexcept : FObject(other.Detach()) {}
     ~TRefPtr() { ReleaseObject(); }
 
     // By value: covers copy and move, and self-assignment keeps the object alive.
@@ -139,4 +134,4 @@ template <class T, class U>
     return TRefPtr<T>(dynamic_cast<T*>(p.Get()));
 }
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -57,7 +57,7 @@ std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(std::chrono::
     return now + timeout;
 }
 
-} // namespace
+}   // namespace
 
 struct TThread::TState
 {
@@ -323,4 +323,4 @@ std::uint32_t CurrentProcessId()
     return static_cast<std::uint32_t>(getpid());
 }
 
-} // namespace harvolin
+}   // namespace harvolin

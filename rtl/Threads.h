@@ -161,4 +161,4 @@ void YieldThread();
 [[nodiscard]] std::uint32_t CurrentThreadId();
 [[nodiscard]] std::uint32_t CurrentProcessId();
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -23,7 +23,7 @@ public:
     }
 };
 
-} // namespace
+}   // namespace
 
 std::uint32_t MillisecondsOfDay(const TTimeOfDay& time)
 {
@@ -39,4 +39,4 @@ const ITimeOfDaySource& SystemTimeOfDay()
     return clock;
 }
 
-} // namespace harvolin
+}   // namespace harvolin

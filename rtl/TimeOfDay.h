@@ -28,4 +28,4 @@ public:
 // The system clock's time of day in UTC. The object lives for the whole process.
 [[nodiscard]] const ITimeOfDaySource& SystemTimeOfDay();
 
-} // namespace harvolin
+}   // namespace harvolin

@@ -158,9 +158,10 @@ protected:
     TFakeWindow FWindow;
     TSettableClock FClock;
     TRandomSource FRandom{FClock};
-    TToneController FController{{FGenerator, FOutput, FFreqMin, FFreqMax, FVolMin, FVolMax, FFreqVar, FVolVar,
-                                 FLblFreqMin, FLblFreqMax, FLblVolMin, FLblVolMax, FLblFreq, FLblVol, FStart, FStop,
-                                 FClose, FTimer, FSpectrum, FWindow},
+    TToneController FController{{FGenerator, FOutput,    FFreqMin, FFreqMax,    FVolMin,
+                                 FVolMax,    FFreqVar,   FVolVar,  FLblFreqMin, FLblFreqMax,
+                                 FLblVolMin, FLblVolMax, FLblFreq, FLblVol,     FStart,
+                                 FStop,      FClose,     FTimer,   FSpectrum,   FWindow},
                                 FRandom};
 };
 
@@ -254,7 +255,8 @@ TEST_F(ToneControllerTest, DrawsStayInsideTheRangeAndNeverReachMax)
         ASSERT_LE(FGenerator.FrequencyValue, 19999.0);
         ASSERT_GE(FGenerator.AmplitudeValue, 320.0);
         ASSERT_LE(FGenerator.AmplitudeValue, 99 * 320.0);
-        const auto lit = std::find_if(FSpectrum.Bars.begin(), FSpectrum.Bars.end(), [](int v) { return v != 0; });
+        const auto lit =
+            std::find_if(FSpectrum.Bars.begin(), FSpectrum.Bars.end(), [](int v) { return v != 0; });
         ASSERT_NE(lit, FSpectrum.Bars.end());
         ASSERT_GE(lit - FSpectrum.Bars.begin(), 1);
         ASSERT_LE(lit - FSpectrum.Bars.begin(), 19);
@@ -406,5 +408,5 @@ TEST_F(ToneControllerTest, FrequencyBeyondTheDisplayLightsNoBar)
     EXPECT_EQ(FSpectrum.Bars, std::vector<int>(24, 0));
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -10,9 +10,18 @@ namespace harvolin
 namespace
 {
 
-int Generic(int x) { return x; }
-int ForClass5(int x) { return x + 100; }
-int ForClass6To9(int x) { return x + 200; }
+int Generic(int x)
+{
+    return x;
+}
+int ForClass5(int x)
+{
+    return x + 100;
+}
+int ForClass6To9(int x)
+{
+    return x + 200;
+}
 
 // Restores the process-wide code so that no other test's kernels bind to a variant.
 class SLKernelDispatchTest : public ::testing::Test
@@ -67,7 +76,8 @@ TEST(SLKernelDispatchConcurrencyTest, ThreadsRacingOnTheFirstCallAllGetTheSameIm
     TKernelEntry<int(int)> entry{&Generic, &ForClass5, &ForClass6To9};
     std::barrier start(2);
     int results[2] = {};
-    auto call = [&](int slot) {
+    auto call = [&](int slot)
+    {
         start.arrive_and_wait();
         results[slot] = entry(slot);
     };
@@ -80,5 +90,5 @@ TEST(SLKernelDispatchConcurrencyTest, ThreadsRacingOnTheFirstCallAllGetTheSameIm
     EXPECT_EQ(entry.Bound(), &Generic);
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

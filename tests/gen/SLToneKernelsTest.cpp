@@ -41,7 +41,10 @@ struct TArgumentCase
     std::int32_t Expected;
 };
 
-std::string CaseName(const ::testing::TestParamInfo<TArgumentCase>& info) { return info.param.Name; }
+std::string CaseName(const ::testing::TestParamInfo<TArgumentCase>& info)
+{
+    return info.param.Name;
+}
 
 class VecToneArgumentTest : public ::testing::TestWithParam<TArgumentCase>
 {
@@ -65,18 +68,19 @@ TEST_P(VecToneArgumentTest, RefusedCallWritesNothingAndKeepsThePhase)
 // Each case breaks the checked argument and every argument checked after it, so a wrong order shows.
 INSTANTIATE_TEST_SUITE_P(
     Checks, VecToneArgumentTest,
-    ::testing::Values(TArgumentCase{"MissingPhaseFirst", true, 0, 0.0, 0.7, 0, true, 9.0, kVecNullPointer},
-                      TArgumentCase{"ZeroMagnitude", true, 0, 0.0, 0.7, 0, false, 9.0, kVecBadToneMagnitude},
-                      TArgumentCase{"NegativeMagnitude", false, 8, -1.0, 0.1, 0, false, 0.0, kVecBadToneMagnitude},
-                      TArgumentCase{"NaNMagnitude", false, 8, kNaN, 0.1, 0, false, 0.0, kVecBadToneMagnitude},
-                      TArgumentCase{"NyquistFrequency", true, 0, 1.0, 0.5, 0, false, 9.0, kVecBadToneFrequency},
-                      TArgumentCase{"NegativeFrequency", false, 8, 1.0, -0.01, 0, false, 0.0, kVecBadToneFrequency},
-                      TArgumentCase{"NaNFrequency", false, 8, 1.0, kNaN, 0, false, 0.0, kVecBadToneFrequency},
-                      TArgumentCase{"PhaseOfTwoPi", true, 0, 1.0, 0.1, 0, false, kKernel2Pi, kVecBadTonePhase},
-                      TArgumentCase{"NegativePhase", false, 8, 1.0, 0.1, 0, false, -1e-300, kVecBadTonePhase},
-                      TArgumentCase{"NaNPhase", false, 8, 1.0, 0.1, 0, false, kNaN, kVecBadTonePhase},
-                      TArgumentCase{"MissingBlock", true, 0, 1.0, 0.1, 0, false, 1.0, kVecNullPointer},
-                      TArgumentCase{"EmptyBlock", false, 0, 1.0, 0.1, 0, false, 1.0, kVecBadCount}),
+    ::testing::Values(
+        TArgumentCase{"MissingPhaseFirst", true, 0, 0.0, 0.7, 0, true, 9.0, kVecNullPointer},
+        TArgumentCase{"ZeroMagnitude", true, 0, 0.0, 0.7, 0, false, 9.0, kVecBadToneMagnitude},
+        TArgumentCase{"NegativeMagnitude", false, 8, -1.0, 0.1, 0, false, 0.0, kVecBadToneMagnitude},
+        TArgumentCase{"NaNMagnitude", false, 8, kNaN, 0.1, 0, false, 0.0, kVecBadToneMagnitude},
+        TArgumentCase{"NyquistFrequency", true, 0, 1.0, 0.5, 0, false, 9.0, kVecBadToneFrequency},
+        TArgumentCase{"NegativeFrequency", false, 8, 1.0, -0.01, 0, false, 0.0, kVecBadToneFrequency},
+        TArgumentCase{"NaNFrequency", false, 8, 1.0, kNaN, 0, false, 0.0, kVecBadToneFrequency},
+        TArgumentCase{"PhaseOfTwoPi", true, 0, 1.0, 0.1, 0, false, kKernel2Pi, kVecBadTonePhase},
+        TArgumentCase{"NegativePhase", false, 8, 1.0, 0.1, 0, false, -1e-300, kVecBadTonePhase},
+        TArgumentCase{"NaNPhase", false, 8, 1.0, 0.1, 0, false, kNaN, kVecBadTonePhase},
+        TArgumentCase{"MissingBlock", true, 0, 1.0, 0.1, 0, false, 1.0, kVecNullPointer},
+        TArgumentCase{"EmptyBlock", false, 0, 1.0, 0.1, 0, false, 1.0, kVecBadCount}),
     CaseName);
 
 class VecTriangleArgumentTest : public ::testing::TestWithParam<TArgumentCase>
@@ -88,8 +92,8 @@ TEST_P(VecTriangleArgumentTest, RefusedCallWritesNothingAndKeepsThePhase)
     const TArgumentCase& c = GetParam();
     std::vector<double> block(8, kSentinel);
     double phase = c.Phase;
-    const std::int32_t status = VecTriangle(c.NullDst ? nullptr : block.data(), c.Len, c.Magnitude, c.F, c.Asym,
-                                            c.NullPhase ? nullptr : &phase);
+    const std::int32_t status = VecTriangle(c.NullDst ? nullptr : block.data(), c.Len, c.Magnitude, c.F,
+                                            c.Asym, c.NullPhase ? nullptr : &phase);
     EXPECT_EQ(status, c.Expected);
     EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](double v) { return v == kSentinel; }));
     if (!std::isnan(c.Phase))
@@ -102,17 +106,18 @@ constexpr double kPi = std::numbers::pi;
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, VecTriangleArgumentTest,
-    ::testing::Values(TArgumentCase{"MissingPhaseFirst", true, 0, 0.0, 0.7, 4.0, true, 9.0, kVecNullPointer},
-                      TArgumentCase{"ZeroMagnitude", true, 0, 0.0, 0.7, 4.0, false, 9.0, kVecBadTriangleMagnitude},
-                      TArgumentCase{"NyquistFrequency", true, 0, 1.0, 0.5, 4.0, false, 9.0, kVecBadTriangleFrequency},
-                      TArgumentCase{"NaNFrequency", false, 8, 1.0, kNaN, 0.0, false, 0.0, kVecBadTriangleFrequency},
-                      TArgumentCase{"AsymmetryOfPi", true, 0, 1.0, 0.1, kPi, false, 9.0, kVecBadTriangleAsymmetry},
-                      TArgumentCase{"AsymmetryBelowMinusPi", false, 8, 1.0, 0.1, -3.2, false, 0.0,
-                                    kVecBadTriangleAsymmetry},
-                      TArgumentCase{"PhaseOfTwoPi", true, 0, 1.0, 0.1, 0.0, false, kKernel2Pi, kVecBadTrianglePhase},
-                      TArgumentCase{"NaNPhase", false, 8, 1.0, 0.1, 0.0, false, kNaN, kVecBadTrianglePhase},
-                      TArgumentCase{"MissingBlock", true, 0, 1.0, 0.1, -kPi, false, 1.0, kVecNullPointer},
-                      TArgumentCase{"EmptyBlock", false, 0, 1.0, 0.1, 0.0, false, 1.0, kVecBadCount}),
+    ::testing::Values(
+        TArgumentCase{"MissingPhaseFirst", true, 0, 0.0, 0.7, 4.0, true, 9.0, kVecNullPointer},
+        TArgumentCase{"ZeroMagnitude", true, 0, 0.0, 0.7, 4.0, false, 9.0, kVecBadTriangleMagnitude},
+        TArgumentCase{"NyquistFrequency", true, 0, 1.0, 0.5, 4.0, false, 9.0, kVecBadTriangleFrequency},
+        TArgumentCase{"NaNFrequency", false, 8, 1.0, kNaN, 0.0, false, 0.0, kVecBadTriangleFrequency},
+        TArgumentCase{"AsymmetryOfPi", true, 0, 1.0, 0.1, kPi, false, 9.0, kVecBadTriangleAsymmetry},
+        TArgumentCase{"AsymmetryBelowMinusPi", false, 8, 1.0, 0.1, -3.2, false, 0.0,
+                      kVecBadTriangleAsymmetry},
+        TArgumentCase{"PhaseOfTwoPi", true, 0, 1.0, 0.1, 0.0, false, kKernel2Pi, kVecBadTrianglePhase},
+        TArgumentCase{"NaNPhase", false, 8, 1.0, 0.1, 0.0, false, kNaN, kVecBadTrianglePhase},
+        TArgumentCase{"MissingBlock", true, 0, 1.0, 0.1, -kPi, false, 1.0, kVecNullPointer},
+        TArgumentCase{"EmptyBlock", false, 0, 1.0, 0.1, 0.0, false, 1.0, kVecBadCount}),
     CaseName);
 
 class SLToneKernelsTest : public ::testing::Test
@@ -154,7 +159,8 @@ TEST_F(SLToneKernelsTest, ShortBlocksStopAfterTheirFirstSamples)
         double phase = 1.0;
         ASSERT_EQ(VecTone(block.data(), len, 3.0, 0.1, &phase, 0), kVecOk);
         for (std::int32_t k = 0; k < len; ++k)
-            EXPECT_NEAR(block[static_cast<std::size_t>(k)], DirectTone(3.0, 0.1, 1.0, k), 1e-14) << len << ":" << k;
+            EXPECT_NEAR(block[static_cast<std::size_t>(k)], DirectTone(3.0, 0.1, 1.0, k), 1e-14)
+                << len << ":" << k;
         EXPECT_EQ(block[static_cast<std::size_t>(len)], kSentinel) << len;
         EXPECT_NEAR(phase, std::fmod(1.0 + kKernel2Pi * 0.1 * len, kKernel2Pi), 1e-14) << len;
     }
@@ -220,7 +226,8 @@ double DirectTriangle(double a, double asym, long double phase)
     phase -= std::floor(phase / twoPi) * twoPi;
     const long double fall = std::numbers::pi_v<long double> + asym;
     const long double rise = std::numbers::pi_v<long double> - asym;
-    return static_cast<double>(phase < fall ? a * (1 - 2 * phase / fall) : a * (2 * (phase - fall) / rise - 1));
+    return static_cast<double>(phase < fall ? a * (1 - 2 * phase / fall)
+                                            : a * (2 * (phase - fall) / rise - 1));
 }
 
 TEST_F(SLToneKernelsTest, AsymmetricTriangleFollowsItsShapeAcrossBlocks)
@@ -236,7 +243,8 @@ TEST_F(SLToneKernelsTest, AsymmetricTriangleFollowsItsShapeAcrossBlocks)
         ASSERT_EQ(VecTriangle(block.data(), 1000, a, f, asym, &phase), kVecOk);
         for (double sample : block)
         {
-            const long double at = 2.0L + static_cast<long double>(k++) * (2.0L * std::numbers::pi_v<long double> * f);
+            const long double at =
+                2.0L + static_cast<long double>(k++) * (2.0L * std::numbers::pi_v<long double> * f);
             ASSERT_NEAR(sample, DirectTriangle(a, asym, at), 1e-9) << k;
         }
     }
@@ -253,7 +261,8 @@ TEST_F(SLToneKernelsTest, NearVerticalRampsWrapWithinTheirBounds)
         for (std::size_t k = 0; k < block.size(); ++k)
         {
             ASSERT_LE(std::fabs(block[k]), 1.2 + 1e-9) << asym << ":" << k;
-            const long double at = static_cast<long double>(k) * (2.0L * std::numbers::pi_v<long double> * 0.01);
+            const long double at =
+                static_cast<long double>(k) * (2.0L * std::numbers::pi_v<long double> * 0.01);
             ASSERT_NEAR(block[k], DirectTriangle(1.2, asym, at), 1e-6) << asym << ":" << k;
         }
     }
@@ -278,5 +287,5 @@ TEST_F(SLToneKernelsTest, ThresholdRefusesBadArgumentsInOrder)
     EXPECT_EQ(data, (std::vector<double>{0.0, 2.0}));
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

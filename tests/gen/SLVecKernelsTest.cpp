@@ -751,5 +751,5 @@ TEST_F(SLVecKernelsTest, AlignedAllocGivesSeparateWritable32ByteAlignedBlocks)
     }
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -92,7 +92,8 @@ TEST_F(SLWaveformTest, FrequencyChangeStepsAtTheBlockBoundaryWithoutAJump)
     FWave.SetFrequency(3000.0);
     const auto block = Block();
     for (std::size_t k = 0; k < 8; ++k)
-        EXPECT_NEAR(block[k], 20000.0 * std::cos(boundary + kKernel2Pi * 0.03 * static_cast<double>(k)), 1e-7);
+        EXPECT_NEAR(block[k], 20000.0 * std::cos(boundary + kKernel2Pi * 0.03 * static_cast<double>(k)),
+                    1e-7);
 }
 
 TEST_F(SLWaveformTest, EveryStartBeginsAtThePhase)
@@ -174,7 +175,8 @@ TEST_F(SLWaveformTest, SwitchingToSquareContinuesFromTheTonesPhase)
     const double running = FWave.PhaseState();
     FWave.SetSignalType(stSquare);
     EXPECT_EQ(FWave.PhaseState(), running);
-    EXPECT_EQ(FWave.SquarePhaseState(), running + SignalPi > 2 * SignalPi ? running - SignalPi : running + SignalPi);
+    EXPECT_EQ(FWave.SquarePhaseState(),
+              running + SignalPi > 2 * SignalPi ? running - SignalPi : running + SignalPi);
     // 0.24 of a cycle in: still in the high half.
     const auto block = Block();
     EXPECT_EQ(block[0], 20000.0);
@@ -204,5 +206,5 @@ TEST_F(SLWaveformTest, JaehneSweepRestartsEveryBlock)
     EXPECT_EQ(Block(1)[0], 0.0);
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -137,5 +137,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TFormatErrorCase>& caseInfo)
     { return std::string(caseInfo.param.Name); });
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

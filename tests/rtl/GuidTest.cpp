@@ -129,5 +129,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TMalformedGuid>& caseInfo)
     { return std::string(caseInfo.param.Name); });
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -335,5 +335,5 @@ TEST_F(PeriodicTimerConcurrencyTest, StallOfMoreThanASecondSkipsTheBacklog)
     EXPECT_GE(timer.SkippedTicks(), 1000u);
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -83,5 +83,5 @@ TEST(TimeOfDayTest, SystemClockGivesTheTimeOfDayInUniversalTime)
     EXPECT_LE(now.Millisecond, 999);
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -207,5 +207,5 @@ TEST_F(RefCountConcurrencyTest, ManyOwnersOnManyThreadsReleaseTheObjectExactlyOn
     EXPECT_EQ(sum, kThreads * (kThreads + 1) / 2);
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin

@@ -384,5 +384,5 @@ TEST_F(ThreadsConcurrencyTest, GuardLeavesTheSectionWhileAnExceptionUnwinds)
     EXPECT_TRUE(OtherThreadCanEnter(section));
 }
 
-} // namespace
-} // namespace harvolin
+}   // namespace
+}   // namespace harvolin
