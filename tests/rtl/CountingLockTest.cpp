@@ -1,0 +1,128 @@
+#include "rtl/CountingLock.h"
+#include "rtl/Threads.h"
+#include <atomic>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <thread>
+
+namespace harvolin
+{
+namespace
+{
+
+using namespace std::chrono_literals;
+
+// Bound of every wait that should succeed; reaching it fails the test instead of hanging it.
+constexpr std::chrono::milliseconds kPatience = 5s;
+// Window in which a wrongly admitted waiter would show itself; a correct build never waits in vain.
+constexpr std::chrono::milliseconds kQuietWindow = 20ms;
+
+class CountingLockTest : public ::testing::Test
+{
+protected:
+    // Runs the action on a thread of its own and waits for it, so that it is done by another thread.
+    template <class F>
+    static void OnOtherThread(F action)
+    {
+        std::thread other(action);
+        other.join();
+    }
+
+    bool OtherThreadCanAcquire()
+    {
+        bool acquired = false;
+        OnOtherThread(
+            [&]
+            {
+                acquired = FLock.TryAcquire();
+                if (acquired)
+                    FLock.Release();
+            });
+        return acquired;
+    }
+
+    TCountingLock FLock;
+};
+
+TEST_F(CountingLockTest, OwnerReentersAndLeavesOncePerHold)
+{
+    FLock.Acquire();
+    FLock.Acquire();
+    EXPECT_EQ(FLock.HoldCount(), 2);
+    EXPECT_EQ(FLock.OwnerThreadId(), CurrentThreadId());
+    FLock.Release();
+    EXPECT_EQ(FLock.OwnerThreadId(), CurrentThreadId());
+    FLock.Release();
+    EXPECT_EQ(FLock.HoldCount(), 0);
+    EXPECT_EQ(FLock.OwnerThreadId(), 0u);
+}
+
+TEST_F(CountingLockTest, ReleaseWithoutAHoldRaisesAndChangesNothing)
+{
+    EXPECT_THROW(FLock.Release(), std::logic_error);
+    EXPECT_EQ(FLock.HoldCount(), 0);
+    EXPECT_TRUE(FLock.TryAcquire());
+    EXPECT_EQ(FLock.HoldCount(), 1);
+    FLock.Release();
+}
+
+class CountingLockConcurrencyTest : public CountingLockTest
+{
+};
+
+TEST_F(CountingLockConcurrencyTest, OtherThreadCannotEnterWhileAHoldRemains)
+{
+    FLock.Acquire();
+    EXPECT_FALSE(OtherThreadCanAcquire());
+    FLock.Release();
+    EXPECT_TRUE(OtherThreadCanAcquire());
+}
+
+TEST_F(CountingLockConcurrencyTest, HoldTakenByOneThreadIsReleasedByAnother)
+{
+    FLock.Acquire();
+    OnOtherThread([&] { FLock.Release(); });
+    EXPECT_EQ(FLock.HoldCount(), 0);
+    EXPECT_TRUE(OtherThreadCanAcquire());
+}
+
+TEST_F(CountingLockConcurrencyTest, ReleasingAHoldTakenForAnotherThreadDoesNotMakeTheReleaserOwner)
+{
+    FLock.Acquire();
+    FLock.Acquire();
+    OnOtherThread(
+        [&]
+        {
+            FLock.Release();
+            // Still the first thread's lock: this thread must not slip in on the remaining hold.
+            EXPECT_FALSE(FLock.TryAcquire());
+        });
+    EXPECT_EQ(FLock.OwnerThreadId(), CurrentThreadId());
+    FLock.Release();
+}
+
+TEST_F(CountingLockConcurrencyTest, WaiterEntersOnlyWhenTheLastHoldIsReleasedByAnotherThread)
+{
+    FLock.Acquire();
+    FLock.Acquire();
+    TEvent entered(TEventMode::ManualReset);
+    std::atomic<std::uint32_t> waiterId{0};
+    std::thread waiter(
+        [&]
+        {
+            waiterId = CurrentThreadId();
+            FLock.Acquire();
+            entered.Set();
+        });
+    OnOtherThread([&] { FLock.Release(); });
+    EXPECT_FALSE(entered.WaitFor(kQuietWindow));
+    OnOtherThread([&] { FLock.Release(); });
+    EXPECT_TRUE(entered.WaitFor(kPatience));
+    waiter.join();
+    EXPECT_EQ(FLock.OwnerThreadId(), waiterId.load());
+    EXPECT_EQ(FLock.HoldCount(), 1);
+    FLock.Release();
+}
+
+}   // namespace
+}   // namespace harvolin
