@@ -55,6 +55,7 @@ TOWThreadLocalCounter::TNode* TOWThreadLocalCounter::Recycle(std::size_t bucket,
 
 void TOWThreadLocalCounter::Delete(TNode* node)
 {
+    node->HoldsShare = false;
     node->ThreadID.store(0, std::memory_order_relaxed);
     node->Active.store(0, std::memory_order_release);
 }
@@ -95,7 +96,10 @@ void TOWMultiReadExclusiveWriteSynchronizer::BeginRead()
     {
         FReadSignal.Wait();
         if (FSentinel.fetch_sub(1, std::memory_order_acq_rel) - 1 > 0)
+        {
+            node->HoldsShare = true;
             return;
+        }
         // The last would-be reader to back out wakes the writer that waits for the readers to leave.
         if (FSentinel.fetch_add(1, std::memory_order_acq_rel) + 1 == kFree)
             FWriteSignal.Set();
@@ -108,8 +112,12 @@ void TOWMultiReadExclusiveWriteSynchronizer::EndRead()
     TOWThreadLocalCounter::TNode* node = FThreadCounters.Open();
     if (--node->RecursionCount > 0)
         return;
+    // Whether this thread's reads took a reader share decides, not whether it writes now: a reader that
+    // upgraded and ends its read before its write must still give its share back, and reads begun inside a
+    // write never took one, even when they end after the write.
+    const bool holdsShare = node->HoldsShare;
     TOWThreadLocalCounter::Delete(node);
-    if (FWriterID.load(std::memory_order_acquire) == CurrentThreadId())
+    if (!holdsShare)
         return;
     const std::int32_t now = FSentinel.fetch_add(1, std::memory_order_acq_rel) + 1;
     if (now == kFree || (now <= 0 && now % kFree == 0))
@@ -126,7 +134,7 @@ void TOWMultiReadExclusiveWriteSynchronizer::BeginWrite()
     }
     FReadSignal.Reset();
     TOWThreadLocalCounter::TNode* node = FThreadCounters.Open();
-    const bool upgrade = node->RecursionCount > 0;
+    const bool upgrade = node->HoldsShare;
     if (upgrade)
         FSentinel.fetch_add(1, std::memory_order_acq_rel);
     for (;;)
@@ -159,7 +167,12 @@ void TOWMultiReadExclusiveWriteSynchronizer::EndWrite()
     if (--FWriteRecursionCount == 0)
     {
         FWriterID.store(0, std::memory_order_release);
-        FSentinel.fetch_add(kFree, std::memory_order_acq_rel);
+        // Reads begun inside the write and still held become an ordinary reader share, or the lock would
+        // look free to the next writer while this thread still reads.
+        const bool keepsReading = node->RecursionCount > 0 && !node->HoldsShare;
+        if (keepsReading)
+            node->HoldsShare = true;
+        FSentinel.fetch_add(keepsReading ? kFree - 1 : kFree, std::memory_order_acq_rel);
         FWriteSignal.Set();
         FReadSignal.Set();
     }

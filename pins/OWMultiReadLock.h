@@ -55,6 +55,7 @@ public:
         std::atomic<std::uint32_t> ThreadID{0};
         std::atomic<std::int32_t> Active{0};   // kActive while a thread owns the node
         std::int32_t RecursionCount = 0;       // owning thread only
+        bool HoldsShare = false;   // owning thread only: the thread's reads count in the lock word
     };
 
     static constexpr std::int32_t kActive = 2147483647;
@@ -89,7 +90,7 @@ private:
 // another writer meanwhile). Writers are preferred: a writer blocks new outer readers before it competes,
 // while nested reads of a thread that already reads never wait. Waits have no time limit.
 // EndWrite from a thread that is not the writer is a programming error (assertion).
-// Sections must be released in the reverse order of their acquisition by each thread.
+// A thread may end its reads and its write in either order.
 class TOWMultiReadExclusiveWriteSynchronizer : public TRefCounted
 {
 public:

@@ -153,6 +153,29 @@ TEST_F(OWMultiReadLockTest, UpgradedReaderStillReadsAfterEndWrite)
     EXPECT_EQ(FLock->ThreadCounters().Find(CurrentThreadId()), nullptr);
 }
 
+TEST_F(OWMultiReadLockTest, ReadBegunInsideAWriteAndEndedAfterItLeavesTheLockFree)
+{
+    FLock->BeginWrite();
+    FLock->BeginRead();
+    FLock->EndWrite();
+    EXPECT_EQ(FLock->Sentinel(), kFree - 1);   // still one reader: this thread
+    FLock->EndRead();
+    EXPECT_EQ(FLock->Sentinel(), kFree);
+    FLock->BeginWrite();
+    EXPECT_EQ(FLock->Sentinel(), 0);
+    FLock->EndWrite();
+}
+
+TEST_F(OWMultiReadLockTest, UpgradedReaderMayEndItsReadBeforeItsWrite)
+{
+    FLock->BeginRead();
+    FLock->BeginWrite();
+    FLock->EndRead();
+    FLock->EndWrite();
+    EXPECT_EQ(FLock->Sentinel(), kFree);
+    EXPECT_EQ(FLock->ThreadCounters().Find(CurrentThreadId()), nullptr);
+}
+
 TEST_F(OWMultiReadLockTest, EndWriteByAThreadThatIsNotTheWriterStopsTheProgram)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
