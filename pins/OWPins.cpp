@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <functional>
 #include <utility>
 
 namespace harvolin
@@ -23,12 +24,16 @@ void EraseOne(std::vector<TOWObject*>& list, const TOWObject* object)
         list.erase(found);
 }
 
-// Enters the guards of a whole group in list order and leaves them all, also while an exception unwinds.
+// Enters the guards of a whole group and leaves them all, also while an exception unwinds. By address, not
+// in group-list order: the list order of one group differs with the member it was collected from, and two
+// such orders would invert each other. GlobalLock's write lock already keeps two groups' changes apart, but
+// a fixed order keeps the guards free of deadlock on their own.
 class TGroupGuards
 {
 public:
     explicit TGroupGuards(std::vector<TCriticalSection*> guards) : FGuards(std::move(guards))
     {
+        std::sort(FGuards.begin(), FGuards.end(), std::less<>());
         for (TCriticalSection* guard : FGuards)
             guard->Enter();
     }
