@@ -179,20 +179,20 @@ TEST_F(OWPinsTest, LockObjectReleaseWithoutAHoldRaises)
 class OWPinsConcurrencyTest : public OWPinsTest
 {
 protected:
-    // A thread that calls AcquireRead on the object (outside any section, as a delivery nested in a section
-    // would already hold GlobalLock) and holds it until Leave().
+    // A thread that calls AcquireRead (or AcquireWrite) on the object outside any section, as a delivery
+    // nested in a section that already holds GlobalLock would, and holds it until Leave().
     class TReader
     {
     public:
-        explicit TReader(TOWObject& object)
+        explicit TReader(TOWObject& object, bool write = false)
             : FThread(
-                  [this, &object]
+                  [this, &object, write]
                   {
                       Id = CurrentThreadId();
-                      object.AcquireRead();
+                      write ? object.AcquireWrite() : object.AcquireRead();
                       Entered.Set();
                       FLeave.Wait();
-                      object.ReleaseRead();
+                      write ? object.ReleaseWrite() : object.ReleaseRead();
                   })
         {
         }
@@ -246,6 +246,26 @@ TEST_F(OWPinsConcurrencyTest, ReaderWaitingThroughAGroupMergeEndsUpHoldingTheNew
     FB->AcquireWrite();
     EXPECT_EQ(HoldsOf(*FA), 1);
     FB->ReleaseWrite();
+}
+
+TEST_F(OWPinsConcurrencyTest, WriterWaitingThroughTwoMergesEndsUpHoldingTheNewLockOnce)
+{
+    FA->AcquireWrite();
+    TReader writer(*FA, true);
+    ASSERT_TRUE(Eventually([&] { return FA->WriteCount() == 2; }));
+
+    FA->AddDependency(FB.get());
+    FB->AddDependency(FC.get());
+    FA->ReleaseWrite();
+    ASSERT_TRUE(writer.Entered.WaitFor(kPatience));
+
+    TOWLockObject* current = LockOf(*FC);
+    EXPECT_EQ(current, LockOf(*FA));
+    EXPECT_EQ(current->Lock().HoldCount(), 1);
+    EXPECT_EQ(current->Lock().OwnerThreadId(), writer.Id.load());
+    writer.Leave();
+    ASSERT_TRUE(Eventually([&] { return FA->WriteCount() == 0; }));
+    EXPECT_EQ(current->Lock().HoldCount(), 0);
 }
 
 TEST_F(OWPinsConcurrencyTest, ReaderWaitingThroughAGroupSplitEndsUpHoldingItsOwnNewLockOnce)
