@@ -1,5 +1,6 @@
 #include "pins/OWMultiReadLock.h"
 #include "rtl/Threads.h"
+#include "tests/support/TestThreads.h"
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -13,54 +14,19 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Bound of every wait that should succeed; reaching it fails the test instead of hanging it.
-constexpr std::chrono::milliseconds kPatience = 5s;
-// Window in which a wrongly admitted thread would show itself; a correct build never waits in vain.
-constexpr std::chrono::milliseconds kQuietWindow = 20ms;
 constexpr std::int32_t kFree = TOWMultiReadExclusiveWriteSynchronizer::kFree;
 
 class OWMultiReadLockTest : public ::testing::Test
 {
 protected:
-    // Bounded wait for a state another thread reaches; false when the patience ran out.
-    static bool Eventually(const std::function<bool()>& condition)
+    // A thread that takes the lock for reading or writing and holds it until Leave().
+    struct THolder : THoldingThread
     {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (!condition())
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            YieldThread();
-        }
-        return true;
-    }
-
-    // A thread that takes the lock with `begin` and holds it until Leave(); Entered tells when it got in.
-    class THolder
-    {
-    public:
         THolder(TOWMultiReadExclusiveWriteSynchronizer& lock, bool write)
-            : FThread(
-                  [this, &lock, write]
-                  {
-                      write ? lock.BeginWrite() : lock.BeginRead();
-                      Entered.Set();
-                      FLeave.Wait();
-                      write ? lock.EndWrite() : lock.EndRead();
-                  })
+            : THoldingThread([&lock, write] { write ? lock.BeginWrite() : lock.BeginRead(); },
+                             [&lock, write] { write ? lock.EndWrite() : lock.EndRead(); })
         {
         }
-        ~THolder()
-        {
-            FLeave.Set();
-            FThread.join();
-        }
-        void Leave() { FLeave.Set(); }
-
-        TEvent Entered{TEventMode::ManualReset};
-    private:
-        TEvent FLeave{TEventMode::ManualReset};
-        std::thread FThread;
     };
 
     TRefPtr<TOWMultiReadExclusiveWriteSynchronizer> FLock = MakeRef<TOWMultiReadExclusiveWriteSynchronizer>();

@@ -1,5 +1,6 @@
 #include "pins/OWPins.h"
 #include "rtl/Threads.h"
+#include "tests/support/TestThreads.h"
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -15,28 +16,11 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Bound of every wait that should succeed; reaching it fails the test instead of hanging it.
-constexpr std::chrono::milliseconds kPatience = 5s;
-// Window in which a wrongly admitted thread would show itself; a correct build never waits in vain.
-constexpr std::chrono::milliseconds kQuietWindow = 20ms;
-
 class OWPinsTest : public ::testing::Test
 {
 protected:
     static TOWLockObject* LockOf(const TOWObject& object) { return object.LockObject()->GetInstance(); }
     static std::int32_t HoldsOf(const TOWObject& object) { return LockOf(object)->Lock().HoldCount(); }
-
-    static bool Eventually(const std::function<bool()>& condition)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (!condition())
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            YieldThread();
-        }
-        return true;
-    }
 
     std::unique_ptr<TOWObject> FA = std::make_unique<TOWObject>();
     std::unique_ptr<TOWObject> FB = std::make_unique<TOWObject>();
@@ -181,33 +165,13 @@ class OWPinsConcurrencyTest : public OWPinsTest
 protected:
     // A thread that calls AcquireRead (or AcquireWrite) on the object outside any section, as a delivery
     // nested in a section that already holds GlobalLock would, and holds it until Leave().
-    class TReader
+    struct TReader : THoldingThread
     {
-    public:
         explicit TReader(TOWObject& object, bool write = false)
-            : FThread(
-                  [this, &object, write]
-                  {
-                      Id = CurrentThreadId();
-                      write ? object.AcquireWrite() : object.AcquireRead();
-                      Entered.Set();
-                      FLeave.Wait();
-                      write ? object.ReleaseWrite() : object.ReleaseRead();
-                  })
+            : THoldingThread([&object, write] { write ? object.AcquireWrite() : object.AcquireRead(); },
+                             [&object, write] { write ? object.ReleaseWrite() : object.ReleaseRead(); })
         {
         }
-        ~TReader()
-        {
-            FLeave.Set();
-            FThread.join();
-        }
-        void Leave() { FLeave.Set(); }
-
-        TEvent Entered{TEventMode::ManualReset};
-        std::atomic<std::uint32_t> Id{0};
-    private:
-        TEvent FLeave{TEventMode::ManualReset};
-        std::thread FThread;
     };
 };
 

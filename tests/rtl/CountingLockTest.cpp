@@ -1,5 +1,6 @@
 #include "rtl/CountingLock.h"
 #include "rtl/Threads.h"
+#include "tests/support/TestThreads.h"
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -11,11 +12,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-
-// Bound of every wait that should succeed; reaching it fails the test instead of hanging it.
-constexpr std::chrono::milliseconds kPatience = 5s;
-// Window in which a wrongly admitted waiter would show itself; a correct build never waits in vain.
-constexpr std::chrono::milliseconds kQuietWindow = 20ms;
 
 class CountingLockTest : public ::testing::Test
 {
