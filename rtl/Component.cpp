@@ -1,0 +1,160 @@
+#include "rtl/Component.h"
+#include <algorithm>
+
+namespace harvolin
+{
+
+namespace
+{
+
+bool IsIdentifier(std::string_view name)
+{
+    const auto isStart = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    const auto isPart = [&](char c) { return isStart(c) || (c >= '0' && c <= '9'); };
+    return !name.empty() && isStart(name.front()) && std::all_of(name.begin() + 1, name.end(), isPart);
+}
+
+std::string Describe(const TComponent& component)
+{
+    return component.Name().empty() ? std::string("an unnamed component")
+                                    : "component '" + component.Name() + "'";
+}
+
+}   // namespace
+
+void FreeComponent(TComponent* component) noexcept
+{
+    if (component == nullptr)
+        return;
+    component->Destroying();
+    delete component;
+}
+
+TComponent::TComponent(TComponent* owner, TComponentKind kind) : FKind(kind)
+{
+    // Last, so that a failed push_back leaves no owner pointing at a half-built object.
+    if (owner != nullptr)
+    {
+        owner->FComponents.push_back(this);
+        FOwner = owner;
+    }
+}
+
+TComponent::~TComponent()
+{
+    Destroying();
+    // Each child removes itself from FComponents as it goes; taking the back each time also copes with a
+    // child whose destructor frees a sibling.
+    while (!FComponents.empty())
+        delete FComponents.back();
+    if (FOwner != nullptr)
+        std::erase(FOwner->FComponents, this);
+}
+
+void TComponent::SetName(std::string name)
+{
+    if (name == FName)
+        return;
+    if (!name.empty() && !IsIdentifier(name))
+        throw EComponentError("cannot rename " + Describe(*this) + " to '" + name +
+                              "': a component name is a letter or '_' followed by letters, digits or '_'");
+    if (!name.empty() && FOwner != nullptr)
+        CheckNameFree(*FOwner, name, *this);
+    FName = std::move(name);
+}
+
+TComponent& TComponent::Root() noexcept
+{
+    return const_cast<TComponent&>(std::as_const(*this).Root());
+}
+
+const TComponent& TComponent::Root() const noexcept
+{
+    const TComponent* component = this;
+    const auto isApplication = [](const TComponent& candidate)
+    { return candidate.FOwner == nullptr && candidate.FKind == TComponentKind::ckPlain; };
+    while (component->FOwner != nullptr && component->FKind == TComponentKind::ckPlain &&
+           !isApplication(*component->FOwner))
+        component = component->FOwner;
+    return *component;
+}
+
+void TComponent::SetDesigning(bool value) noexcept
+{
+    if (value)
+        FState.Include(TComponentStateFlag::csDesigning);
+    else
+        FState.Exclude(TComponentStateFlag::csDesigning);
+}
+
+void TComponent::Loading() noexcept
+{
+    FState.Include(TComponentStateFlag::csLoading);
+}
+
+void TComponent::Loaded()
+{
+    FState.Exclude(TComponentStateFlag::csLoading);
+    FState.Include(TComponentStateFlag::csLoaded);
+}
+
+void TComponent::Destroying() noexcept
+{
+    if (FState.Contains(TComponentStateFlag::csDestroying))
+        return;
+    FState.Include(TComponentStateFlag::csDestroying);
+    for (TComponent* component : FComponents)
+        component->Destroying();
+}
+
+TComponent& TComponent::Components(std::size_t index) const
+{
+    if (index >= FComponents.size())
+        throw ERangeError(Describe(*this) + ": component index " + std::to_string(index) +
+                          " out of range (it owns " + std::to_string(FComponents.size()) + ")");
+    return *FComponents[index];
+}
+
+TComponent* TComponent::FindComponent(std::string_view name) const noexcept
+{
+    if (name.empty())
+        return nullptr;
+    const auto found = std::find_if(FComponents.begin(), FComponents.end(),
+                                    [&](const TComponent* component) { return component->FName == name; });
+    return found == FComponents.end() ? nullptr : *found;
+}
+
+void TComponent::Adopt(TComponent& component)
+{
+    if (component.FOwner != nullptr)
+        throw EComponentError("cannot insert " + Describe(component) + " into " + Describe(*this) +
+                              ": it is owned by " + Describe(*component.FOwner));
+    for (const TComponent* ancestor = this; ancestor != nullptr; ancestor = ancestor->FOwner)
+        if (ancestor == &component)
+            throw EComponentError("cannot insert " + Describe(component) + " into " + Describe(*this) +
+                                  ": it would own itself");
+    if (!component.FName.empty())
+        CheckNameFree(*this, component.FName, component);
+    FComponents.push_back(&component);
+    component.FOwner = this;
+}
+
+TComponentPtr<TComponent> TComponent::RemoveComponent(TComponent& component)
+{
+    if (component.FOwner != this)
+        throw EComponentError("cannot remove " + Describe(component) + " from " + Describe(*this) +
+                              ": it is not owned by it");
+    std::erase(FComponents, &component);
+    component.FOwner = nullptr;
+    return TComponentPtr<TComponent>(&component);
+}
+
+void TComponent::CheckNameFree(const TComponent& owner, std::string_view name, const TComponent& named)
+{
+    const TComponent* holder = owner.FindComponent(name);
+    if (holder != nullptr && holder != &named)
+        throw EComponentError("cannot name " + Describe(named) + " '" + std::string(name) +
+                              "': " + Describe(owner) + " already owns " + Describe(*holder));
+}
+
+}   // namespace harvolin
