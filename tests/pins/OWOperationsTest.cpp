@@ -3,6 +3,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <latch>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -98,6 +99,11 @@ struct TClassCase
     bool Clock, Supplied, Start, StartRate, Stop, MasterPump, PumpRequest;
 };
 
+void PrintTo(const TClassCase& c, std::ostream* stream)
+{
+    *stream << c.Name;
+}
+
 class OWOperationsClassTest : public OWOperationsTest, public ::testing::WithParamInterface<TClassCase>
 {
 };
@@ -153,6 +159,11 @@ struct TClaimCase
     std::int32_t RecipientPriority;
     bool Claimed;
 };
+
+void PrintTo(const TClaimCase& c, std::ostream* stream)
+{
+    *stream << c.Name;
+}
 
 class OWOperationsClaimTest : public OWOperationsTest, public ::testing::WithParamInterface<TClaimCase>
 {
