@@ -69,6 +69,23 @@ private:
     const std::vector<TOWObject*>& FGroup;
 };
 
+// Sections hold GlobalLock for reading around the object's own lock; an acquire that fails gives the global
+// hold back, so a section that was never made leaves nothing held.
+template <class TAcquire>
+void AcquireUnderGlobalRead(TAcquire acquire)
+{
+    GlobalLock().BeginRead();
+    try
+    {
+        acquire();
+    }
+    catch (...)
+    {
+        GlobalLock().EndRead();
+        throw;
+    }
+}
+
 }   // namespace
 
 TOWLockObject::TOWLockObject()
@@ -302,16 +319,7 @@ void TOWObject::Regroup(TOWObject* object)
 
 TOWReadLockSection::TOWReadLockSection(TOWObject& object) : FObject(object)
 {
-    GlobalLock().BeginRead();
-    try
-    {
-        FObject.AcquireRead();
-    }
-    catch (...)
-    {
-        GlobalLock().EndRead();
-        throw;
-    }
+    AcquireUnderGlobalRead([this] { FObject.AcquireRead(); });
 }
 
 TOWReadLockSection::~TOWReadLockSection()
@@ -322,16 +330,7 @@ TOWReadLockSection::~TOWReadLockSection()
 
 TOWWriteLockSection::TOWWriteLockSection(TOWObject& object) : FObject(object)
 {
-    GlobalLock().BeginRead();
-    try
-    {
-        FObject.AcquireWrite();
-    }
-    catch (...)
-    {
-        GlobalLock().EndRead();
-        throw;
-    }
+    AcquireUnderGlobalRead([this] { FObject.AcquireWrite(); });
 }
 
 TOWWriteLockSection::~TOWWriteLockSection()
@@ -342,16 +341,7 @@ TOWWriteLockSection::~TOWWriteLockSection()
 
 TOWStreamReadLockSection::TOWStreamReadLockSection(TRefPtr<IOWLockObject> lock) : FLock(std::move(lock))
 {
-    GlobalLock().BeginRead();
-    try
-    {
-        FLock->AcquireRead();
-    }
-    catch (...)
-    {
-        GlobalLock().EndRead();
-        throw;
-    }
+    AcquireUnderGlobalRead([this] { FLock->AcquireRead(); });
 }
 
 TOWStreamReadLockSection::~TOWStreamReadLockSection()
@@ -362,16 +352,7 @@ TOWStreamReadLockSection::~TOWStreamReadLockSection()
 
 TOWStreamWriteLockSection::TOWStreamWriteLockSection(TRefPtr<IOWLockObject> lock) : FLock(std::move(lock))
 {
-    GlobalLock().BeginRead();
-    try
-    {
-        FLock->AcquireWrite();
-    }
-    catch (...)
-    {
-        GlobalLock().EndRead();
-        throw;
-    }
+    AcquireUnderGlobalRead([this] { FLock->AcquireWrite(); });
 }
 
 TOWStreamWriteLockSection::~TOWStreamWriteLockSection()
