@@ -138,6 +138,12 @@ protected:
         FLog.clear();
     }
 
+    void SetClockTo(int millisecondsOfDay)
+    {
+        const int ms = millisecondsOfDay;
+        FClock.Time = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+    }
+
     // The draw the controller must make for a range: lo + Random(hi - lo) from the clock's seed.
     std::uint32_t ExpectedDraw(std::uint32_t span)
     {
@@ -249,7 +255,7 @@ TEST_F(ToneControllerTest, DrawsStayInsideTheRangeAndNeverReachMax)
     // A day's worth of seeds, spread so that the draws sweep their ranges.
     for (int ms = 0; ms < 86400000; ms += 8641)
     {
-        FClock.Time = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+        SetClockTo(ms);
         FController.Timer1Timer();
         ASSERT_GE(FGenerator.FrequencyValue, 1000.0);
         ASSERT_LE(FGenerator.FrequencyValue, 19999.0);
@@ -271,7 +277,7 @@ TEST_F(ToneControllerTest, EqualMinAndMaxAlwaysDrawMin)
     FVolMax.PositionValue = 40;
     for (int ms : {0, 999, 43200000, 86399999})
     {
-        FClock.Time = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+        SetClockTo(ms);
         FController.ActBFStartExecute();
         EXPECT_EQ(FGenerator.FrequencyValue, 7000.0);
         EXPECT_EQ(FGenerator.AmplitudeValue, 40 * 320.0);
@@ -290,7 +296,7 @@ TEST_F(ToneControllerTest, MinAboveMaxDrawsOverTheOrderedRange)
     EXPECT_EQ(FGenerator.AmplitudeValue, (10 + static_cast<int>(ExpectedDraw(80))) * 320);
     for (int ms = 0; ms < 86400000; ms += 86413)
     {
-        FClock.Time = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+        SetClockTo(ms);
         FController.Timer1Timer();
         ASSERT_GE(FGenerator.FrequencyValue, 4000.0);
         ASSERT_LT(FGenerator.FrequencyValue, 18000.0);
