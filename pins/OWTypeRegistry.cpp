@@ -1,4 +1,5 @@
 #include "pins/OWTypeRegistry.h"
+#include "pins/OWPins.h"
 #include <mutex>
 #include <stdexcept>
 
@@ -92,6 +93,7 @@ void RegisterStandardTypes(TOWTypeRegistry& registry)
     registry.RegisterTypeName(kOWBooleanSingleType, "Boolean single");
     registry.RegisterTypeName(kOWCharacterSingleType, "Character single");
     registry.RegisterTypeName(kOWStringSingleType, "Sting");
+    registry.RegisterTypeHandler(kOWClockType, OWClockInterfaceHandler);
 }
 
 void RegisterTypeName(const TGUID& typeGuid, std::string_view name)

@@ -80,7 +80,8 @@ private:
 // (RegisterStandardTypes), and cleared when the process ends.
 [[nodiscard]] TOWTypeRegistry& TypeRegistry();
 
-// Registers the names of the framework's standard single-value types. Repeating it changes nothing.
+// Registers the names of the framework's standard single-value types and the clock type's default handler.
+// Repeating it changes nothing.
 void RegisterStandardTypes(TOWTypeRegistry& registry);
 
 // The process-wide registry's operations.
@@ -97,8 +98,7 @@ inline constexpr TGUID kOWRealComplexSingleType = MakeGuid("{4CC4ADE6-E5AE-4E27-
 inline constexpr TGUID kOWBooleanSingleType = MakeGuid("{7AA677AE-F983-4714-8E64-EC6F3D17695B}");
 inline constexpr TGUID kOWCharacterSingleType = MakeGuid("{3241B885-95E1-495F-ACEC-4A1C98872B63}");
 inline constexpr TGUID kOWStringSingleType = MakeGuid("{25C048B4-89D4-4277-AA98-A835EB29F5C1}");
-// The clock type: its default handler queries the target for the interface of this same identifier, so it
-// arrives with the pins; until then the type has no record.
+// The clock type: its default handler queries the target for the interface of this same identifier.
 inline constexpr TGUID kOWClockType = MakeGuid("{CFDF94D7-5134-49D9-AC65-902BBC1CD140}");
 
 }   // namespace harvolin

@@ -1,4 +1,5 @@
 #include "pins/OWTypeRegistry.h"
+#include "pins/OWPins.h"
 #include <atomic>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -142,7 +143,7 @@ TEST_F(OWTypeRegistryTest, RegisteringTheStandardTypesAgainAddsNoRecord)
     const auto once = FRegistry.Records();
     RegisterStandardTypes(FRegistry);
     EXPECT_EQ(FRegistry.Records(), once);
-    EXPECT_EQ(once.size(), 7u);
+    EXPECT_EQ(once.size(), 8u);
 }
 
 TEST_F(OWTypeRegistryTest, TheProcessRegistryStartsWithTheStandardTypesInOrder)
@@ -155,10 +156,11 @@ TEST_F(OWTypeRegistryTest, TheProcessRegistryStartsWithTheStandardTypesInOrder)
         {kOWBooleanSingleType, "Boolean single", nullptr},
         {kOWCharacterSingleType, "Character single", nullptr},
         {kOWStringSingleType, "Sting", nullptr},
+        {kOWClockType, "", OWClockInterfaceHandler},
     };
     const auto records = TypeRegistry().Records();
     ASSERT_GE(records.size(), standard.size());
-    EXPECT_EQ(std::vector<TOWTypeRecord>(records.begin(), records.begin() + 7), standard);
+    EXPECT_EQ(std::vector<TOWTypeRecord>(records.begin(), records.begin() + 8), standard);
     EXPECT_EQ(TypeRegistry().TypeName(MakeGuid("{25C048B4-89D4-4277-AA98-A835EB29F5C1}")), "Sting");
 }
 
