@@ -420,35 +420,46 @@ private:
     std::size_t FCount;
 };
 
+// The walks along the links of pins; each kind keeps its own record of what it is walking.
+enum class TWalk : std::uint8_t
+{
+    DependsOn,
+    CollectTypes,
+    CollectChain,
+    RebuildChain
+};
+
 // Marks an object as being walked on this thread, so that a walk through a cyclic set of links ends where
-// it re-enters instead of recursing for ever. Per thread: another thread's walk of the same object is no
-// re-entry.
+// it re-enters instead of recursing for ever. Per thread and per kind: another thread's walk of the same
+// object, or a walk of another kind that this one starts, is no re-entry.
 class TWalkGuard
 {
 public:
-    explicit TWalkGuard(const void* object) : FObject(object)
+    TWalkGuard(const void* object, TWalk kind) : FEntry{object, kind}
     {
-        FEntered = !ContainsItem(Walking(), object);
+        FEntered = std::find(Walking().begin(), Walking().end(), FEntry) == Walking().end();
         if (FEntered)
-            Walking().push_back(object);
+            Walking().push_back(FEntry);
     }
     TWalkGuard(const TWalkGuard&) = delete;
     TWalkGuard& operator=(const TWalkGuard&) = delete;
     ~TWalkGuard()
     {
         if (FEntered)
-            EraseFirst(Walking(), FObject);
+            Walking().erase(std::find(Walking().begin(), Walking().end(), FEntry));
     }
     // False when the object was being walked already.
     [[nodiscard]] bool Entered() const noexcept { return FEntered; }
 private:
-    static std::vector<const void*>& Walking()
+    using TEntry = std::pair<const void*, TWalk>;
+
+    static std::vector<TEntry>& Walking()
     {
-        thread_local std::vector<const void*> walking;
+        thread_local std::vector<TEntry> walking;
         return walking;
     }
 
-    const void* FObject;
+    TEntry FEntry;
     bool FEntered = false;
 };
 
@@ -1258,7 +1269,7 @@ bool TOWSourcePin::IsCompatible(TOWPin* pin)
 bool TOWSourcePin::DependsOn(TOWPin* pin)
 {
     TOWGlobalReadLockSection global;
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::DependsOn);
     if (!walk.Entered())
         return false;
     for (std::size_t i = 0; i < FFunctionSinks.Count(); ++i)
@@ -1298,7 +1309,7 @@ bool TOWSourcePin::IsConnectedTo(TOWPin* pin)
 void TOWSourcePin::CollectTypes(TOWPinType& target, TOWPin* requester)
 {
     TOWStreamPin::CollectTypes(target, requester);
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectTypes);
     if (!walk.Entered())
         return;
     for (std::size_t i = 0; i < FDataTypeSinks.Count(); ++i)
@@ -1309,7 +1320,7 @@ void TOWSourcePin::CollectTypes(TOWPinType& target, TOWPin* requester)
 void TOWSourcePin::CollectTypesFor(TOWPinType& target, TOWPin* requester)
 {
     TOWStreamPin::CollectTypesFor(target, requester);
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectTypes);
     if (!walk.Entered())
         return;
     for (std::size_t i = 0; i < FDataTypeSinks.Count(); ++i)
@@ -1328,7 +1339,7 @@ bool TOWSourcePin::QueryTypeDownstream(const TGUID& typeGuid)
 void TOWSourcePin::CollectChain(std::vector<std::vector<TOWObject*>>& paths, std::size_t path)
 {
     TOWStreamPin::CollectChain(paths, path);
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectChain);
     if (!walk.Entered())
         return;
     for (std::size_t i = 0; i < FFunctionSinks.Count(); ++i)
@@ -1451,7 +1462,7 @@ void TOWSourcePin::AddPendingSinkNames(const std::string& name, const std::strin
 
 void TOWSourcePin::RebuildSinkChains()
 {
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::RebuildChain);
     if (!walk.Entered())
         return;
     for (const TOWSinkPinEntry& entry : FSinkEntries)
@@ -1656,7 +1667,7 @@ bool TOWSinkPin::IsConnectedTo(TOWPin* pin)
 void TOWSinkPin::CollectTypes(TOWPinType& target, TOWPin* requester)
 {
     TOWStreamPin::CollectTypes(target, requester);
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectTypes);
     if (!walk.Entered())
         return;
     for (TOWSourcePin* source : FDataTypeSources)
@@ -1669,7 +1680,7 @@ void TOWSinkPin::CollectTypesFor(TOWPinType& target, TOWPin* requester)
     TOWStreamPin::CollectTypesFor(target, requester);
     if (FAcceptsAnyType)
         return;
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectTypes);
     if (!walk.Entered())
         return;
     for (TOWSourcePin* source : FDataTypeSources)
@@ -1688,7 +1699,7 @@ bool TOWSinkPin::QueryTypeUpstream(const TGUID& typeGuid)
 void TOWSinkPin::CollectChain(std::vector<std::vector<TOWObject*>>& paths, std::size_t path)
 {
     TOWStreamPin::CollectChain(paths, path);
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::CollectChain);
     if (walk.Entered() && FSourcePin != nullptr)
         FSourcePin->CollectChain(paths, path);
 }
@@ -1762,7 +1773,7 @@ void TOWSinkPin::SetPendingSourceNames(std::string name, std::string displayName
 
 void TOWSinkPin::RebuildUpstreamChain()
 {
-    const TWalkGuard walk(this);
+    const TWalkGuard walk(this, TWalk::RebuildChain);
     if (!walk.Entered())
         return;
     FUpstreamChain.clear();

@@ -94,7 +94,7 @@ public:
 
     IOWInterface* QueryInterface(const TGUID& iid) override
     {
-        if (iid == kTestValueType)
+        if (iid == kTestValueType || iid == IOWSignalStream::kIID)
             return static_cast<IOWSignalStream*>(this);
         return TOWStatePin::QueryInterface(iid);
     }
