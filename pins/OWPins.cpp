@@ -365,7 +365,6 @@ TOWStreamWriteLockSection::~TOWStreamWriteLockSection()
     GlobalLock().EndRead();
 }
 
-
 // ---------------------------------------------------------------------------------------------------------
 // Pins
 // ---------------------------------------------------------------------------------------------------------
@@ -642,7 +641,8 @@ void TOWPendingLinks::ResolveAllPending(TComponent* component)
         for (std::size_t i = 0; i < registry.Pins.size();)
         {
             TOWPin* pin = registry.Pins[i];
-            if (pin->ResolvePendingLinks(root, root->ComponentState().Contains(TComponentStateFlag::csDesigning)))
+            if (pin->ResolvePendingLinks(root,
+                                         root->ComponentState().Contains(TComponentStateFlag::csDesigning)))
                 registry.Pins.erase(registry.Pins.begin() + static_cast<std::ptrdiff_t>(i));
             else
                 ++i;
@@ -886,7 +886,8 @@ bool TOWPin::ConnectState(TOWPin* pin)
         StateChanged();
         return joined;
     }
-    auto* dispatcher = new TOWStateDispatcher(TOWStateDispatcher::UniqueName(RootName(), Designing()), Designing());
+    auto* dispatcher =
+        new TOWStateDispatcher(TOWStateDispatcher::UniqueName(RootName(), Designing()), Designing());
     FDispatcher = dispatcher;
     pin->FDispatcher = dispatcher;
     dispatcher->AddMember(this);
@@ -1217,7 +1218,8 @@ bool TOWSourcePin::NotifySink(TOWSinkPin* sink, const TRefPtr<TOWNotifyOperation
         if (sink != nullptr && entry.Sink != sink)
             continue;
         // A sink that an earlier handler disconnected (and perhaps destroyed) receives nothing more.
-        auto live = [&] {
+        auto live = [&]
+        {
             return std::find_if(FSinkEntries.begin(), FSinkEntries.end(),
                                 [&](const TOWSinkPinEntry& e) { return e.Sink == entry.Sink; });
         };
@@ -1384,9 +1386,9 @@ TOWSinkPin* TOWSourcePin::Sinks(std::size_t index)
     TOWReadLockSection self(*this);
     TOWPendingLinks::CompletePendingLinks(*this);
     if (index >= FSinkEntries.size())
-        throw ERangeError(Format("source pin: sink index %u out of range (%u sinks)",
-                                 {static_cast<std::uint32_t>(index),
-                                  static_cast<std::uint32_t>(FSinkEntries.size())}));
+        throw ERangeError(
+            Format("source pin: sink index %u out of range (%u sinks)",
+                   {static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(FSinkEntries.size())}));
     return FSinkEntries[index].Sink;
 }
 
@@ -1836,8 +1838,10 @@ void TOWStatePin::StateChanged()
     if (dispatcher == nullptr)
         return;
     const std::vector<TOWPin*> members = dispatcher->MemberList();
-    auto ask = [&](TOWPin* member)
-    { member->NotifyPeers(MakeRef<TOWNotifyOperation>(), kOWConnectionNotice, member == this ? nullptr : this); };
+    auto ask = [&](TOWPin* member) {
+        member->NotifyPeers(MakeRef<TOWNotifyOperation>(), kOWConnectionNotice,
+                            member == this ? nullptr : this);
+    };
     for (TOWPin* member : members)
         if (dynamic_cast<TOWSourcePin*>(member) != nullptr)
         {
@@ -1911,9 +1915,9 @@ TOWPin* TOWStateDispatcher::Members(std::size_t index)
 {
     TOWReadLockSection self(*this);
     if (index >= FMemberList.size())
-        throw ERangeError(Format("state group '%s': member index %u out of range (%u members)",
-                                 {FName, static_cast<std::uint32_t>(index),
-                                  static_cast<std::uint32_t>(FMemberList.size())}));
+        throw ERangeError(Format(
+            "state group '%s': member index %u out of range (%u members)",
+            {FName, static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(FMemberList.size())}));
     return FMemberList[index];
 }
 

@@ -186,7 +186,6 @@ private:
     TRefPtr<IOWLockObject> FLock;
 };
 
-
 // The framework's own failures: a broken contract of the pin graph.
 class EOWException : public Exception
 {
@@ -247,11 +246,10 @@ public:
     template <auto Method, class T>
     [[nodiscard]] static TOWPinHandler Of(T* object) noexcept
     {
-        return TOWPinHandler(
-            [](void* data, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
-               const TRefPtr<TOWNotifyOperation>& operation) -> bool
-            { return (static_cast<T*>(data)->*Method)(target, typeGuid, flags, operation); },
-            object);
+        return TOWPinHandler([](void* data, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
+                                const TRefPtr<TOWNotifyOperation>& operation) -> bool
+                             { return (static_cast<T*>(data)->*Method)(target, typeGuid, flags, operation); },
+                             object);
     }
     // The registry's default handler of the type, with sender as the sending pin.
     [[nodiscard]] static TOWPinHandler Default(TOWPin* sender) noexcept;
@@ -432,7 +430,10 @@ public:
     // Pins that refer to this one through dependency lists; valid while the caller holds GlobalLock.
     [[nodiscard]] const std::vector<TOWPin*>& LinkedObjects() const noexcept { return FLinkedObjects; }
     [[nodiscard]] const std::string& OwnerRootName() const noexcept { return FOwnerRootName; }
-    [[nodiscard]] bool LinksResolved() const noexcept { return FLinksResolved.load(std::memory_order_acquire); }
+    [[nodiscard]] bool LinksResolved() const noexcept
+    {
+        return FLinksResolved.load(std::memory_order_acquire);
+    }
     void SetLinksResolved() noexcept { FLinksResolved.store(true, std::memory_order_release); }
 
     // True when the owner is being edited rather than run; false without owner.
@@ -618,7 +619,10 @@ public:
 
     [[nodiscard]] TOWFunctionSinkPinList& FunctionSinks() noexcept { return FFunctionSinks; }
     [[nodiscard]] TOWDataTypeSinkPinList& DataTypeSinks() noexcept { return FDataTypeSinks; }
-    [[nodiscard]] const std::vector<std::string>& PendingSinkNames() const noexcept { return FPendingSinkNames; }
+    [[nodiscard]] const std::vector<std::string>& PendingSinkNames() const noexcept
+    {
+        return FPendingSinkNames;
+    }
     [[nodiscard]] const std::vector<std::string>& PendingSinkDisplayNames() const noexcept
     {
         return FPendingSinkDisplayNames;
@@ -694,8 +698,14 @@ public:
     void SetAcceptsAnyType(bool value) noexcept { FAcceptsAnyType = value; }
     // The objects read-locked by an upstream Notify: from the farthest upstream to this sink.
     [[nodiscard]] std::vector<TOWObject*> UpstreamChain();
-    [[nodiscard]] const std::vector<TOWSourcePin*>& FunctionSources() const noexcept { return FFunctionSources; }
-    [[nodiscard]] const std::vector<TOWSourcePin*>& DataTypeSources() const noexcept { return FDataTypeSources; }
+    [[nodiscard]] const std::vector<TOWSourcePin*>& FunctionSources() const noexcept
+    {
+        return FFunctionSources;
+    }
+    [[nodiscard]] const std::vector<TOWSourcePin*>& DataTypeSources() const noexcept
+    {
+        return FDataTypeSources;
+    }
     [[nodiscard]] const std::string& PendingSourceName() const noexcept { return FPendingSourceName; }
     [[nodiscard]] const std::string& PendingSourceDisplayName() const noexcept
     {

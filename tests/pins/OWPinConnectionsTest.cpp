@@ -67,11 +67,15 @@ protected:
     class TPinHolder final : public TComponent
     {
     public:
-        TPinHolder(TComponent* owner, std::initializer_list<TGUID> types) : TComponent(owner), Pin(this, types) {}
+        TPinHolder(TComponent* owner, std::initializer_list<TGUID> types)
+            : TComponent(owner), Pin(this, types)
+        {
+        }
         T Pin;
     };
 
-    TComponentPtr<TTestForm> FForm = [] {
+    TComponentPtr<TTestForm> FForm = []
+    {
         auto form = MakeComponent<TTestForm>();
         form->SetName("fmMain");
         return form;
@@ -111,7 +115,8 @@ TEST_F(OWPinConnectionsTest, TheStreamHandlerKeepsConnectionNoticesFromTheSink)
     auto& sink = Sink({kTestTypeA});
     ASSERT_TRUE(sink.Connect(&source));
     EXPECT_TRUE(sink.Received.empty());
-    EXPECT_FALSE(OWStreamHandler(&source, &sink, kTestTypeA, kOWConnectionNotice | kOWLastRecipient, FOperation));
+    EXPECT_FALSE(
+        OWStreamHandler(&source, &sink, kTestTypeA, kOWConnectionNotice | kOWLastRecipient, FOperation));
     EXPECT_TRUE(sink.Received.empty());
 }
 
@@ -554,8 +559,7 @@ TEST_F(OWPinDeliveryTest, TheUpstreamChainRunsFromTheFarthestPinThroughFunctiona
     ASSERT_TRUE(output.Connect(&filterOut));
     ASSERT_TRUE(filterIn.Connect(&generator));
     // Connecting upstream rebuilt the chain of the sink downstream.
-    EXPECT_EQ(output.UpstreamChain(),
-              (std::vector<TOWObject*>{&generator, &filterIn, &filterOut, &output}));
+    EXPECT_EQ(output.UpstreamChain(), (std::vector<TOWObject*>{&generator, &filterIn, &filterOut, &output}));
     filterIn.Connect(nullptr);
     EXPECT_EQ(output.UpstreamChain(), (std::vector<TOWObject*>{&filterIn, &filterOut, &output}));
 }

@@ -35,7 +35,8 @@ protected:
     }
 
     TComponentPtr<TTestForm> FForm = Form("fmMain");
-    TComponent* FGen = [this] {
+    TComponent* FGen = [this]
+    {
         auto& gen = CreateComponent<TComponent>(*FForm);
         gen.SetName("Gen");
         return &gen;
