@@ -615,10 +615,19 @@ void TOWPendingLinks::ForgetPin(TOWPin& pin) noexcept
 void TOWPendingLinks::ResolveAllPending(TComponent* component)
 {
     TPendingRegistry& registry = PendingRegistry();
+    auto nothingToDo = [&] { return registry.Pins.empty() || registry.Budget.load() <= 0; };
+    {
+        TCriticalSectionGuard guard(registry.Lock);
+        if (nothingToDo())
+            return;
+    }
+    // Links are made under GlobalLock's write hold, and GlobalLock comes before the registry's lock: the
+    // registry is never held while a pin resolves. The write hold also keeps every pending pin alive.
+    TOWGlobalWriteLockSection global;
     std::vector<TOWPin*> pending;
     {
         TCriticalSectionGuard guard(registry.Lock);
-        if (registry.Pins.empty() || registry.Budget.load() <= 0 || registry.Running.exchange(true))
+        if (nothingToDo() || registry.Running.exchange(true))
             return;
         registry.Budget.fetch_sub(1);
         pending = registry.Pins;
@@ -635,18 +644,20 @@ void TOWPendingLinks::ResolveAllPending(TComponent* component)
     for (TOWPin* pin : pending)
         if (pin->Owner() != nullptr && !ContainsItem(roots, &pin->Owner()->Root()))
             roots.push_back(&pin->Owner()->Root());
-    for (TComponent* root : roots)
+    auto stillPending = [&](TOWPin* pin)
     {
         TCriticalSectionGuard guard(registry.Lock);
-        for (std::size_t i = 0; i < registry.Pins.size();)
-        {
-            TOWPin* pin = registry.Pins[i];
-            if (pin->ResolvePendingLinks(root,
-                                         root->ComponentState().Contains(TComponentStateFlag::csDesigning)))
-                registry.Pins.erase(registry.Pins.begin() + static_cast<std::ptrdiff_t>(i));
-            else
-                ++i;
-        }
+        return ContainsItem(registry.Pins, pin);
+    };
+    for (TComponent* root : roots)
+    {
+        const bool designing = root->ComponentState().Contains(TComponentStateFlag::csDesigning);
+        for (TOWPin* pin : pending)
+            if (stillPending(pin) && pin->ResolvePendingLinks(root, designing))
+            {
+                TCriticalSectionGuard guard(registry.Lock);
+                EraseAll(registry.Pins, pin);
+            }
     }
 }
 
@@ -918,6 +929,9 @@ bool TOWPin::NotifyPeers(const TRefPtr<TOWNotifyOperation>& operation, std::uint
     for (std::size_t i = 0; i < count; ++i)
     {
         TOWPin* member = members[i];
+        // A handler may have taken a member out of the group, or destroyed it: only current members receive.
+        if (FDispatcher == nullptr || !ContainsItem(FDispatcher->FMemberList, member))
+            continue;
         if (target != nullptr)
         {
             if (member != target)
