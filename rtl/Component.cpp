@@ -22,6 +22,12 @@ std::string Describe(const TComponent& component)
 
 }   // namespace
 
+const TClassInfo& TComponent::StaticClassInfo()
+{
+    static const TClassInfo info("TComponent", &TPersistent::StaticClassInfo(), {});
+    return info;
+}
+
 void FreeComponent(TComponent* component) noexcept
 {
     if (component == nullptr)

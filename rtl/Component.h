@@ -1,5 +1,6 @@
 #pragma once
 #include "rtl/Exceptions.h"
+#include "rtl/Persistent.h"
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -95,14 +96,15 @@ using TComponentPtr = std::unique_ptr<T, TComponentDeleter>;
 // from changing (for pins, the global lock).
 // Derived classes take the owner as their first constructor argument; make them with CreateComponent() or
 // MakeComponent().
-class TComponent
+class TComponent : public TPersistent
 {
 public:
     explicit TComponent(TComponent* owner) : TComponent(owner, TComponentKind::ckPlain) {}
-    TComponent(const TComponent&) = delete;
-    TComponent& operator=(const TComponent&) = delete;
     // Calls Destroying() (if FreeComponent() has not) before the owned components go, then leaves the owner.
-    virtual ~TComponent();
+    ~TComponent() override;
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
     [[nodiscard]] const std::string& Name() const noexcept { return FName; }
     // Raises EComponentError and keeps the old name when `name` is neither empty nor an identifier
@@ -180,6 +182,15 @@ template <class T, class... TArgs>
 requires std::derived_from<T, TComponent> TComponentPtr<T> MakeComponent(TArgs&&... args)
 {
     return TComponentPtr<T>(new T(nullptr, std::forward<TArgs>(args)...));
+}
+
+// Registers T under its class name, made with CreateComponent<T>(owner).
+template <class T>
+requires std::derived_from<T, TComponent>
+void RegisterComponentClass()
+{
+    RegisterComponentClass(T::StaticClassInfo(),
+                           [](TComponent& owner) -> TComponent* { return &CreateComponent<T>(owner); });
 }
 
 }   // namespace harvolin

@@ -1,0 +1,208 @@
+#include "rtl/Persistent.h"
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+
+namespace harvolin
+{
+namespace
+{
+
+struct TClassRegistry
+{
+    std::mutex Lock;
+    std::vector<TRegisteredClass> Classes;   // guarded by Lock; entries are never removed
+};
+
+TClassRegistry& ClassRegistry()
+{
+    static TClassRegistry registry;
+    return registry;
+}
+
+}   // namespace
+
+std::string TDescValue::KindName(TKind kind)
+{
+    switch (kind)
+    {
+    case TKind::vkInteger:
+        return "an integer";
+    case TKind::vkFloat:
+        return "a number";
+    case TKind::vkString:
+        return "a string";
+    case TKind::vkIdentifier:
+        return "an identifier";
+    case TKind::vkBoolean:
+        return "True or False";
+    case TKind::vkSet:
+        return "a set";
+    case TKind::vkList:
+        return "a list";
+    case TKind::vkBinary:
+        return "binary data";
+    }
+    return "a value";
+}
+
+void TDescValue::Mismatch(TKind expected) const
+{
+    throw EReadError("expected " + KindName(expected) + ", found " + KindName(Kind()));
+}
+
+std::int64_t TDescValue::AsInteger() const
+{
+    if (Kind() != TKind::vkInteger)
+        Mismatch(TKind::vkInteger);
+    return std::get<std::int64_t>(FValue);
+}
+
+std::int32_t TDescValue::AsInt32() const
+{
+    const std::int64_t value = AsInteger();
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        throw EReadError("the integer " + std::to_string(value) + " is outside the range of a 32-bit integer");
+    return static_cast<std::int32_t>(value);
+}
+
+double TDescValue::AsFloat() const
+{
+    if (Kind() == TKind::vkInteger)
+        return static_cast<double>(std::get<std::int64_t>(FValue));
+    if (Kind() != TKind::vkFloat)
+        Mismatch(TKind::vkFloat);
+    return std::get<double>(FValue);
+}
+
+const std::string& TDescValue::AsString() const
+{
+    if (Kind() != TKind::vkString)
+        Mismatch(TKind::vkString);
+    return std::get<TText>(FValue).Text;
+}
+
+const std::string& TDescValue::AsIdentifier() const
+{
+    if (Kind() != TKind::vkIdentifier)
+        Mismatch(TKind::vkIdentifier);
+    return std::get<TName>(FValue).Name;
+}
+
+bool TDescValue::AsBoolean() const
+{
+    if (Kind() != TKind::vkBoolean)
+        Mismatch(TKind::vkBoolean);
+    return std::get<bool>(FValue);
+}
+
+const std::vector<std::string>& TDescValue::AsSet() const
+{
+    if (Kind() != TKind::vkSet)
+        Mismatch(TKind::vkSet);
+    return std::get<TSet>(FValue).Elements;
+}
+
+const std::vector<TDescValue>& TDescValue::AsList() const
+{
+    if (Kind() != TKind::vkList)
+        Mismatch(TKind::vkList);
+    return std::get<std::vector<TDescValue>>(FValue);
+}
+
+const std::vector<std::uint8_t>& TDescValue::AsBinary() const
+{
+    if (Kind() != TKind::vkBinary)
+        Mismatch(TKind::vkBinary);
+    return std::get<std::vector<std::uint8_t>>(FValue);
+}
+
+TClassInfo::TClassInfo(std::string className, const TClassInfo* parent, std::vector<TPropertyInfo> properties)
+    : FClassName(std::move(className)), FParent(parent), FProperties(std::move(properties))
+{
+}
+
+std::vector<const TPropertyInfo*> TClassInfo::Properties() const
+{
+    std::vector<const TPropertyInfo*> all = FParent != nullptr ? FParent->Properties()
+                                                               : std::vector<const TPropertyInfo*>();
+    for (const TPropertyInfo& property : FProperties)
+        all.push_back(&property);
+    return all;
+}
+
+const TPropertyInfo* TClassInfo::FindProperty(std::string_view name) const noexcept
+{
+    for (const TClassInfo* info = this; info != nullptr; info = info->FParent)
+        for (const TPropertyInfo& property : info->FProperties)
+            if (property.Name == name)
+                return &property;
+    return nullptr;
+}
+
+bool TClassInfo::InheritsFrom(const TClassInfo& other) const noexcept
+{
+    for (const TClassInfo* info = this; info != nullptr; info = info->FParent)
+        if (info == &other)
+            return true;
+    return false;
+}
+
+const TClassInfo& TPersistent::StaticClassInfo()
+{
+    static const TClassInfo info("TPersistent", nullptr, {});
+    return info;
+}
+
+void TPersistent::Assign(const TPersistent& source)
+{
+    throw EConvertError("cannot assign a " + source.ClassName() + " to a " + ClassName());
+}
+
+void TPersistent::DefineProperties(TFiler& filer)
+{
+    (void)filer;
+}
+
+void RegisterComponentClass(const TClassInfo& info, TComponentFactory create)
+{
+    TClassRegistry& registry = ClassRegistry();
+    std::lock_guard lock(registry.Lock);
+    for (const TRegisteredClass& registered : registry.Classes)
+        if (registered.Info->ClassName() == info.ClassName())
+        {
+            if (registered.Info == &info)
+                return;
+            throw std::invalid_argument("class registry: another class is already registered as '" +
+                                        info.ClassName() + "'");
+        }
+    registry.Classes.push_back({&info, create});
+}
+
+const TRegisteredClass* FindComponentClass(std::string_view className)
+{
+    TClassRegistry& registry = ClassRegistry();
+    std::lock_guard lock(registry.Lock);
+    for (const TRegisteredClass& registered : registry.Classes)
+        if (registered.Info->ClassName() == className)
+            return &registered;
+    return nullptr;
+}
+
+TPersistent& ResolvePropertyPath(TPersistent& object, const std::vector<std::string>& path)
+{
+    TPersistent* current = &object;
+    for (const std::string& element : path)
+    {
+        const TPropertyInfo* property = current->ClassInfo().FindProperty(element);
+        if (property == nullptr || property->Kind != TPropertyKind::pkClass)
+            throw EReadError(current->ClassName() + " has no object property '" + element + "'");
+        TPersistent* next = property->Object(*current);
+        if (next == nullptr)
+            throw EReadError("the property '" + element + "' of " + current->ClassName() + " holds no object");
+        current = next;
+    }
+    return *current;
+}
+
+}   // namespace harvolin
