@@ -104,6 +104,8 @@ public:
     {
         (void)typeGuid;
         Flags.push_back(flags);
+        if (OnReceive)
+            OnReceive(flags);
         if (auto supplied = RefCast<TOWSuppliedIntegerOperation>(operation))
         {
             FValue = supplied->Value();
@@ -113,15 +115,19 @@ public:
     }
 
     std::int32_t Value() const { return FValue; }
-    // Takes a value and hands it to the group.
+    // Takes a value and hands it to the group. Under the pin's own write section: deliveries to this pin
+    // write the value under its group lock from other threads.
     void SetValue(std::int32_t value)
     {
+        const TOWWriteLockSection self(*this);
         FValue = value;
         NotifyPeers(MakeRef<TOWSuppliedIntegerOperation>(value), 0, nullptr);
     }
 
     // Flags of every delivery received.
     std::vector<std::uint32_t> Flags;
+    // Runs inside every delivery, after it was recorded.
+    std::function<void(std::uint32_t flags)> OnReceive;
 private:
     bool Send(TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
               const TRefPtr<TOWNotifyOperation>& operation)
