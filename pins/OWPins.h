@@ -352,9 +352,11 @@ public:
 //
 // Threads: any thread may query, notify and connect. Structural changes (connect, disconnect, joining and
 // leaving a state group, dependency lists, destruction) hold GlobalLock for writing; notifications and
-// queries hold it for reading. A handler runs with the receiving pin's group lock held, so it must not
-// wait for a thread that needs that group lock, nor change the graph's shape from a thread other than its
-// own.
+// queries hold it for reading. A delivery from a source to its sinks runs each handler with the receiving
+// sink's group lock held, so the handler must not wait for a thread that needs that group lock. A delivery
+// to the peers of a state group holds only the sender's group lock (peers in other groups would otherwise
+// lock each other in opposite orders when two of them send at once): a state pin keeps the value it
+// receives safe for concurrent deliveries itself.
 //
 // Derived pins whose handlers use their own members call BeforeDestruction() first in their destructor:
 // until then the pin is still connected and may receive operations.
@@ -398,9 +400,10 @@ public:
     // Joins pin's state group, makes one with pin, or brings pin into this pin's group.
     virtual bool ConnectState(TOWPin* pin);
     virtual void Disconnect();
-    // Sends operation to the state group's members through this pin's handlers; false without a group.
-    // With a target, only that member receives it, flagged as the last recipient. The sender itself is
-    // skipped unless it is the target. The result is the last handler's.
+    // Sends operation to the state group's members through this pin's handlers, with this pin's group lock
+    // held (the members' are not taken); false without a group. With a target, only that member receives
+    // it, flagged as the last recipient. The sender itself is skipped unless it is the target. The result
+    // is the last handler's.
     virtual bool NotifyPeers(const TRefPtr<TOWNotifyOperation>& operation, std::uint32_t flags,
                              TOWPin* target);
     virtual bool Notify(const TRefPtr<TOWNotifyOperation>& operation);

@@ -315,7 +315,9 @@ void YieldThread()
 
 std::uint32_t CurrentThreadId()
 {
-    return static_cast<std::uint32_t>(gettid());
+    // Cached: the lock algorithms ask for it several times per section, and each ask is a system call.
+    thread_local const auto id = static_cast<std::uint32_t>(gettid());
+    return id;
 }
 
 std::uint32_t CurrentProcessId()

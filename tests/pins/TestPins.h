@@ -104,8 +104,6 @@ public:
     {
         (void)typeGuid;
         Flags.push_back(flags);
-        if (OnReceive)
-            OnReceive(flags);
         if (auto supplied = RefCast<TOWSuppliedIntegerOperation>(operation))
         {
             FValue = supplied->Value();
@@ -115,8 +113,8 @@ public:
     }
 
     std::int32_t Value() const { return FValue; }
-    // Takes a value and hands it to the group. Under the pin's own write section: deliveries to this pin
-    // write the value under its group lock from other threads.
+    // Takes a value and hands it to the group. Group deliveries hold only the sender's lock: tests that send
+    // from several threads put the group's pins into one lock group, which this section then holds.
     void SetValue(std::int32_t value)
     {
         const TOWWriteLockSection self(*this);
@@ -127,7 +125,6 @@ public:
     // Flags of every delivery received.
     std::vector<std::uint32_t> Flags;
     // Runs inside every delivery, after it was recorded.
-    std::function<void(std::uint32_t flags)> OnReceive;
 private:
     bool Send(TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
               const TRefPtr<TOWNotifyOperation>& operation)
