@@ -1,4 +1,5 @@
 #include "pins/OWPins.h"
+#include "pins/OWPinList.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
 #include <algorithm>
@@ -121,6 +122,12 @@ std::int32_t TOWLockObject::LiveCount() noexcept
 }
 
 TOWObject::TOWObject() : FLockObject(MakeRef<TOWLockObject>()) {}
+
+const TClassInfo& TOWObject::StaticClassInfo()
+{
+    static const TClassInfo info("TOWObject", &TPersistent::StaticClassInfo(), {});
+    return info;
+}
 
 TOWObject::~TOWObject()
 {
@@ -504,23 +511,6 @@ bool RootIsDestroying(const TOWPin& pin)
            pin.Owner()->Root().ComponentState().Contains(TComponentStateFlag::csDestroying);
 }
 
-// The pending-link registry: pins whose links read from a stored description are not all made yet.
-struct TPendingRegistry
-{
-    TCriticalSection Lock;
-    std::vector<TOWPin*> Pins;   // guarded by Lock
-    std::atomic<std::int32_t> Budget{0};
-    std::atomic<bool> Running{false};
-};
-
-TPendingRegistry& PendingRegistry()
-{
-    static TPendingRegistry registry;
-    return registry;
-}
-
-constexpr std::int32_t kResolutionBudget = 10;
-
 // The dispatchers alive, by kind: design time and run time keep separate name spaces.
 struct TDispatcherRegistry
 {
@@ -591,129 +581,6 @@ void TOWPinTypeRestricted::OrderBy(const TOWPinType& ordering)
     FOrdered = true;
 }
 
-// --- pending links -----------------------------------------------------------------------------------------
-
-void TOWPendingLinks::CompletePendingLinks(TOWPin& pin)
-{
-    if (pin.LinksResolved())
-        return;
-    TComponent* owner = pin.Owner();
-    if (owner != nullptr && owner->ComponentState().Contains(TComponentStateFlag::csLoading))
-        return;
-    pin.SetLinksResolved();
-    ResetBudget();
-    ResolveAllPending(owner);
-}
-
-void TOWPendingLinks::ForgetPin(TOWPin& pin) noexcept
-{
-    TPendingRegistry& registry = PendingRegistry();
-    TCriticalSectionGuard guard(registry.Lock);
-    EraseAll(registry.Pins, &pin);
-}
-
-void TOWPendingLinks::ResolveAllPending(TComponent* component)
-{
-    TPendingRegistry& registry = PendingRegistry();
-    auto nothingToDo = [&] { return registry.Pins.empty() || registry.Budget.load() <= 0; };
-    {
-        TCriticalSectionGuard guard(registry.Lock);
-        if (nothingToDo())
-            return;
-    }
-    // Links are made under GlobalLock's write hold, and GlobalLock comes before the registry's lock: the
-    // registry is never held while a pin resolves. The write hold also keeps every pending pin alive.
-    TOWGlobalWriteLockSection global;
-    std::vector<TOWPin*> pending;
-    {
-        TCriticalSectionGuard guard(registry.Lock);
-        if (nothingToDo() || registry.Running.exchange(true))
-            return;
-        registry.Budget.fetch_sub(1);
-        pending = registry.Pins;
-    }
-    struct TEndPass
-    {
-        TPendingRegistry& Registry;
-        ~TEndPass() { Registry.Running.store(false); }
-    } endPass{registry};
-    // The roots to resolve against: the component's, then those of the pending pins.
-    std::vector<TComponent*> roots;
-    if (component != nullptr)
-        roots.push_back(&component->Root());
-    for (TOWPin* pin : pending)
-        if (pin->Owner() != nullptr && !ContainsItem(roots, &pin->Owner()->Root()))
-            roots.push_back(&pin->Owner()->Root());
-    auto stillPending = [&](TOWPin* pin)
-    {
-        TCriticalSectionGuard guard(registry.Lock);
-        return ContainsItem(registry.Pins, pin);
-    };
-    for (TComponent* root : roots)
-    {
-        const bool designing = root->ComponentState().Contains(TComponentStateFlag::csDesigning);
-        for (TOWPin* pin : pending)
-            if (stillPending(pin) && pin->ResolvePendingLinks(root, designing))
-            {
-                TCriticalSectionGuard guard(registry.Lock);
-                EraseAll(registry.Pins, pin);
-            }
-    }
-}
-
-void TOWPendingLinks::RememberSink(TOWSourcePin& source, TOWSinkPin& sink)
-{
-    const bool qualified = source.RootName() != sink.RootName();
-    source.AddPendingSinkNames(PinName(&sink, qualified), PinDisplayName(&sink, qualified));
-    TPendingRegistry& registry = PendingRegistry();
-    TCriticalSectionGuard guard(registry.Lock);
-    if (!ContainsItem(registry.Pins, &source))
-        registry.Pins.push_back(&source);
-}
-
-void TOWPendingLinks::RememberSource(TOWSinkPin& sink, TOWSourcePin& source)
-{
-    const bool qualified = source.RootName() != sink.RootName();
-    sink.SetPendingSourceNames(PinName(&source, qualified), PinDisplayName(&source, qualified));
-    TPendingRegistry& registry = PendingRegistry();
-    TCriticalSectionGuard guard(registry.Lock);
-    if (!ContainsItem(registry.Pins, &sink))
-        registry.Pins.push_back(&sink);
-}
-
-std::string TOWPendingLinks::PinName(const TOWPin* pin, bool qualified)
-{
-    if (pin == nullptr)
-        return "(Disconnected)";
-    if (pin->Owner() == nullptr)
-        return "(No owner)";
-    std::string name = pin->Owner()->Name();
-    if (qualified)
-        name = (pin->Owner()->Owner() == nullptr ? pin->OwnerRootName() : pin->RootName()) + "." + name;
-    return name;
-}
-
-std::string TOWPendingLinks::PinDisplayName(const TOWPin* pin, bool qualified)
-{
-    return PinName(pin, qualified);
-}
-
-std::vector<std::pair<std::string, TOWPin*>> TOWPendingLinks::PinsOfRoot(TComponent& root)
-{
-    (void)root;
-    return {};
-}
-
-std::int32_t TOWPendingLinks::Budget() noexcept
-{
-    return PendingRegistry().Budget.load();
-}
-
-void TOWPendingLinks::ResetBudget() noexcept
-{
-    PendingRegistry().Budget.store(kResolutionBudget);
-}
-
 // --- TOWPin ------------------------------------------------------------------------------------------------
 
 TOWPin::TDepthGuard::TDepthGuard(TOWPin& pin, std::int32_t limit) : FPin(pin)
@@ -726,6 +593,60 @@ TOWPin::TDepthGuard::TDepthGuard(TOWPin& pin, std::int32_t limit) : FPin(pin)
 TOWPin::TOWPin(TComponent* owner) : FOwner(owner)
 {
     TOWPendingLinks::ResetBudget();
+}
+
+const TClassInfo& TOWPin::StaticClassInfo()
+{
+    static const TClassInfo info("TOWPin", &TOWObject::StaticClassInfo(), {});
+    return info;
+}
+
+void TOWPin::DefineProperties(TFiler& filer)
+{
+    TOWObject::DefineProperties(filer);
+    filer.DefineProperty(
+        "State", [this](const TDescValue& value) { LoadState(value); }, [this] { return StoreState(); },
+        HasState());
+}
+
+void TOWPin::LoadState(const TDescValue& value)
+{
+    if (value.Kind() == TDescValue::TKind::vkString)
+    {
+        SetStateName(value.AsString());
+        return;
+    }
+    const std::vector<TDescValue>& items = value.AsList();
+    if (items.empty())
+        throw EReadError("expected the group's name first in the State list");
+    // Read whole before anything changes, so that a malformed value changes nothing.
+    std::vector<TOWPinNames> entries;
+    for (std::size_t i = 1; i < items.size(); ++i)
+        entries.push_back(TOWPendingLinks::ReadReference(items[i]));
+    TOWGlobalWriteLockSection global;
+    SetStateName(items[0].AsString());
+    TOWStateDispatcher* dispatcher = FDispatcher;
+    for (const TOWPinNames& entry : entries)
+    {
+        bool member = false;
+        for (TOWPin* pin : dispatcher->MemberList())
+            for (bool qualified : {false, true})
+            {
+                const TOWPinNames names = TOWPendingLinks::Names(pin, qualified);
+                member = member || names.Name == entry.Name || names.DisplayName == entry.DisplayName;
+            }
+        if (!member)
+            dispatcher->AddPendingName(entry.Name, entry.DisplayName);
+    }
+    TOWPendingLinks::RegisterPin(*this);
+}
+
+TDescValue TOWPin::StoreState()
+{
+    TOWGlobalWriteLockSection global;
+    if (FDispatcher == nullptr)
+        return TDescValue::String("");
+    return FDispatcher->StoreState(*this);
 }
 
 TOWPin::~TOWPin()
@@ -818,6 +739,12 @@ bool TOWPin::ResolvePendingLinks(TComponent* root, bool designing)
     (void)designing;
     TOWGlobalWriteLockSection global;
     return FDispatcher == nullptr || FDispatcher->ResolvePending();
+}
+
+const TClassInfo& TOWStreamPin::StaticClassInfo()
+{
+    static const TClassInfo info("TOWStreamPin", &TOWPin::StaticClassInfo(), {});
+    return info;
 }
 
 void TOWPin::RemoveLinkedObject(TOWPin* object)
@@ -1122,6 +1049,75 @@ std::vector<TOWSourcePin*>& TOWDataTypeSinkPinList::SourcesOf(TOWSinkPin& sink)
 // --- TOWSourcePin ------------------------------------------------------------------------------------------
 
 TOWSourcePin::TOWSourcePin(TComponent* owner) : TOWStreamPin(owner) {}
+
+const TClassInfo& TOWSourcePin::StaticClassInfo()
+{
+    static const TClassInfo info("TOWSourcePin", &TOWStreamPin::StaticClassInfo(), {});
+    return info;
+}
+
+void TOWSourcePin::DefineProperties(TFiler& filer)
+{
+    TOWStreamPin::DefineProperties(filer);
+    filer.DefineProperty(
+        "SinkPins", [this](const TDescValue& value) { ReadSinkPins(value); },
+        [this] { return WriteSinkPins(); }, HasSinkPins());
+}
+
+void TOWSourcePin::ReadSinkPins(const TDescValue& value)
+{
+    std::vector<TOWPinNames> references;
+    for (const TDescValue& item : value.AsList())
+        references.push_back(TOWPendingLinks::ReadReference(item));
+    TOWGlobalWriteLockSection global;
+    bool pending = false;
+    for (const TOWPinNames& names : references)
+    {
+        bool connected = false;
+        for (TComponent* root : TOWPendingLinks::KnownRoots(this))
+            connected = connected || TOWPendingLinks::ConnectByName(*this, *root, names.Name);
+        if (!connected)
+        {
+            AddPendingSinkNames(names.Name, names.DisplayName);
+            pending = true;
+        }
+    }
+    if (pending)
+        TOWPendingLinks::RegisterPin(*this);
+    TOWPendingLinks::ResetBudget();
+    TOWPendingLinks::CompletePendingLinks(*this);
+    TOWPendingLinks::ResolveAllPending(Owner());
+}
+
+TDescValue TOWSourcePin::WriteSinkPins()
+{
+    TOWGlobalReadLockSection global;
+    std::vector<TDescValue> items;
+    for (const TOWSinkPinEntry& entry : SinkEntries())
+        items.push_back(TOWPendingLinks::Reference(*this, entry.Sink));
+    for (std::size_t i = 0; i < FPendingSinkNames.size(); ++i)
+        items.push_back(TOWPendingLinks::Reference(FPendingSinkNames[i], FPendingSinkDisplayNames[i]));
+    return TDescValue::List(std::move(items));
+}
+
+bool TOWSourcePin::ResolvePendingLinks(TComponent* root, bool designing)
+{
+    TOWGlobalWriteLockSection global;
+    const bool groupResolved = TOWPin::ResolvePendingLinks(root, designing);
+    for (std::size_t i = 0; i < FPendingSinkNames.size();)
+    {
+        // Copied: a connection may change the pending lists.
+        const std::string name = FPendingSinkNames[i];
+        if (root != nullptr && TOWPendingLinks::ConnectByName(*this, *root, name))
+        {
+            FPendingSinkNames.erase(FPendingSinkNames.begin() + static_cast<std::ptrdiff_t>(i));
+            FPendingSinkDisplayNames.erase(FPendingSinkDisplayNames.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        else
+            ++i;
+    }
+    return groupResolved && FPendingSinkNames.empty();
+}
 
 TOWSourcePin::~TOWSourcePin()
 {
@@ -1489,6 +1485,60 @@ void TOWSourcePin::RebuildSinkChains()
 
 TOWSinkPin::TOWSinkPin(TComponent* owner) : TOWStreamPin(owner) {}
 
+const TClassInfo& TOWSinkPin::StaticClassInfo()
+{
+    static const TClassInfo info("TOWSinkPin", &TOWStreamPin::StaticClassInfo(), {});
+    return info;
+}
+
+void TOWSinkPin::DefineProperties(TFiler& filer)
+{
+    TOWStreamPin::DefineProperties(filer);
+    filer.DefineProperty(
+        "SourcePin", [this](const TDescValue& value) { ReadSourcePin(value); },
+        [this] { return WriteSourcePin(); }, HasSourcePin());
+}
+
+void TOWSinkPin::ReadSourcePin(const TDescValue& value)
+{
+    const TOWPinNames names = TOWPendingLinks::ReadReference(value);
+    TOWGlobalWriteLockSection global;
+    if (names.Name == "nil")
+    {
+        SetPendingSourceNames({}, {});
+        Connect(nullptr);
+        return;
+    }
+    SetPendingSourceNames(names.Name, names.DisplayName);
+    bool connected = false;
+    for (TComponent* root : TOWPendingLinks::KnownRoots(this))
+        connected = connected || TOWPendingLinks::ConnectByName(*this, *root, names.Name);
+    if (!connected)
+        TOWPendingLinks::RegisterPin(*this);
+    TOWPendingLinks::ResetBudget();
+    TOWPendingLinks::CompletePendingLinks(*this);
+    TOWPendingLinks::ResolveAllPending(Owner());
+}
+
+TDescValue TOWSinkPin::WriteSourcePin()
+{
+    TOWGlobalReadLockSection global;
+    if (FSourcePin != nullptr)
+        return TOWPendingLinks::Reference(*this, FSourcePin);
+    if (!FPendingSourceName.empty())
+        return TOWPendingLinks::Reference(FPendingSourceName, FPendingSourceDisplayName);
+    return TDescValue::Identifier("nil");
+}
+
+bool TOWSinkPin::ResolvePendingLinks(TComponent* root, bool designing)
+{
+    TOWGlobalWriteLockSection global;
+    const bool groupResolved = TOWPin::ResolvePendingLinks(root, designing);
+    if (!FPendingSourceName.empty() && root != nullptr)
+        (void)TOWPendingLinks::ConnectByName(*this, *root, FPendingSourceName);
+    return groupResolved && FPendingSourceName.empty();
+}
+
 TOWSinkPin::~TOWSinkPin()
 {
     BeforeDestruction();
@@ -1824,6 +1874,12 @@ TOWStatePin::~TOWStatePin()
     BeforeDestruction();
 }
 
+const TClassInfo& TOWStatePin::StaticClassInfo()
+{
+    static const TClassInfo info("TOWStatePin", &TOWPin::StaticClassInfo(), {});
+    return info;
+}
+
 std::size_t TOWStatePin::MemberCount()
 {
     TOWReadLockSection self(*this);
@@ -1911,6 +1967,53 @@ TOWStateDispatcher::TOWStateDispatcher(std::string name, bool designing)
     registry.Of(FDesigning).push_back(this);
 }
 
+const TClassInfo& TOWStateDispatcher::StaticClassInfo()
+{
+    static const TClassInfo info(
+        "TOWStateDispatcher", &TOWObject::StaticClassInfo(),
+        TPropertyList<TOWStateDispatcher>()
+            .String(
+                "Name", [](const TOWStateDispatcher& d) { return d.Name(); },
+                [](TOWStateDispatcher&, const std::string&)
+                { throw EReadError("the name of a state group is given by its members' State"); })
+            .Take());
+    return info;
+}
+
+TDescValue TOWStateDispatcher::StoreState(TOWPin& member)
+{
+    TOWGlobalWriteLockSection global;
+    TComponent* root = member.Owner() != nullptr ? &member.Owner()->Root() : nullptr;
+    if (FWrittenCount == 0)
+        FWrittenRoots.clear();
+    auto otherRoot = [&](const TOWPin* pin)
+    { return pin->Owner() == nullptr || &pin->Owner()->Root() != root; };
+    const bool spansRoots = std::any_of(FMemberList.begin(), FMemberList.end(), otherRoot);
+    TDescValue result = TDescValue::String(FName);
+    if (!ContainsItem(FWrittenRoots, root) && (spansRoots || !FPendingNames.empty()))
+    {
+        std::vector<TDescValue> items{TDescValue::String(FName)};
+        for (TOWPin* pin : FMemberList)
+            if (otherRoot(pin))
+            {
+                auto proxy = MakeRef<TOWStateProxy>(*pin);
+                items.push_back(TOWPendingLinks::Reference(proxy->GetName(), proxy->GetDisplayText()));
+            }
+        for (std::size_t i = 0; i < FPendingNames.size(); ++i)
+            items.push_back(TOWPendingLinks::Reference(FPendingNames[i], FPendingDisplayNames[i]));
+        result = TDescValue::List(std::move(items));
+    }
+    // One store pass spans the whole group: once every member has stored, the next pass starts afresh.
+    if (!ContainsItem(FWrittenRoots, root))
+        FWrittenRoots.push_back(root);
+    if (++FWrittenCount >= static_cast<std::int32_t>(FMemberList.size()))
+    {
+        FWrittenRoots.clear();
+        FWrittenCount = 0;
+    }
+    return result;
+}
+
 TOWStateDispatcher::~TOWStateDispatcher()
 {
     TDispatcherRegistry& registry = Dispatchers();
@@ -1988,7 +2091,7 @@ bool TOWStateDispatcher::ResolvePending()
         return true;
     if (FMemberList.empty() || FMemberList.front()->Owner() == nullptr)
         return false;
-    for (const auto& [name, pin] : TOWPendingLinks::PinsOfRoot(FMemberList.front()->Owner()->Root()))
+    for (const auto& [name, pin] : TOWPendingLinks::PinsOfRoot(FMemberList.front()->Owner()->Root(), false))
         if (std::find(FPendingNames.begin(), FPendingNames.end(), name) != FPendingNames.end())
             (void)pin->JoinDispatcher(this);
     return FPendingNames.empty();

@@ -4,6 +4,7 @@
 #include "rtl/CountingLock.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Guid.h"
+#include "rtl/Persistent.h"
 #include "rtl/RefCount.h"
 #include "rtl/Threads.h"
 #include <atomic>
@@ -77,15 +78,16 @@ private:
 // destruction) take GlobalLock for writing and must not be called while the calling thread holds GlobalLock
 // for reading, nor while it holds a group lock that another thread needs to leave GlobalLock.
 // Objects with identity: not copyable; owned by their component, never reference-counted.
-class TOWObject
+class TOWObject : public TPersistent
 {
 public:
     TOWObject();
-    TOWObject(const TOWObject&) = delete;
-    TOWObject& operator=(const TOWObject&) = delete;
     // Leaves every group it belongs to (under GlobalLock for writing). No other thread may use or wait for
     // the object any more.
-    virtual ~TOWObject();
+    ~TOWObject() override;
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
     // Take or give back one hold on the group lock, counted through this object. Acquire* block without time
     // limit and, when the group is rebuilt while they wait, end up holding the new group lock once.
@@ -311,42 +313,6 @@ private:
     bool FOrdered = false;
 };
 
-// Where the pins meet the bookkeeping of links read from a stored description that are not made yet, and
-// the naming of pins by their owners' properties. Every pin query, notification and connection change calls
-// CompletePendingLinks() first, and destruction Forget...(), so that the resolution of links by name has
-// one entry point into the pins.
-class TOWPendingLinks
-{
-public:
-    // The pin's first-use bookkeeping: once its owner has finished loading, the pin is counted as resolved
-    // and a resolution pass runs for the owner. Cheap after the first call. Any thread; GlobalLock may be
-    // held for reading or writing.
-    static void CompletePendingLinks(TOWPin& pin);
-    // The pin leaves the registry of pins with pending links; its pending names go with it.
-    static void ForgetPin(TOWPin& pin) noexcept;
-    // The global resolution pass for component (null: all roots). Ends at once while nothing is pending.
-    static void ResolveAllPending(TComponent* component);
-
-    // A source drops a sink it was connected to; when remember is set the sink's names stay pending on the
-    // source, so that the link is made again when the sink's form is opened again.
-    static void RememberSink(TOWSourcePin& source, TOWSinkPin& sink);
-    // A sink loses its source while the source's form closes; the sink keeps the source's names pending.
-    static void RememberSource(TOWSinkPin& sink, TOWSourcePin& source);
-
-    // The pin's internal and display names ("owner.property", "owner.list._Pin1" / "owner.list.Pin [1]"),
-    // qualified with the root's name when qualified is set; "(Disconnected)" for a null pin and
-    // "(No owner)" for a pin without owner.
-    [[nodiscard]] static std::string PinName(const TOWPin* pin, bool qualified);
-    [[nodiscard]] static std::string PinDisplayName(const TOWPin* pin, bool qualified);
-    // Every pin reachable from root, with its internal name (unqualified): the candidates of a link by
-    // name.
-    [[nodiscard]] static std::vector<std::pair<std::string, TOWPin*>> PinsOfRoot(TComponent& root);
-
-    // Resolution passes left before something new must be read or registered.
-    [[nodiscard]] static std::int32_t Budget() noexcept;
-    static void ResetBudget() noexcept;
-};
-
 // Base of pins. A pin is owned by its component and never reference-counted; pins link to each other by
 // plain pointers that the breaking side clears.
 //
@@ -366,12 +332,21 @@ public:
     explicit TOWPin(TComponent* owner);
     ~TOWPin() override;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+    // The stored links: State on every pin that is in a group.
+    void DefineProperties(TFiler& filer) override;
+
     // The interface of identifier iid, or null. TOWPin answers IOWPin; derived pins add theirs.
     [[nodiscard]] virtual IOWInterface* QueryInterface(const TGUID& iid);
     // The interface of a type: null also when a data-type dependant does not support the type.
     [[nodiscard]] virtual IOWInterface* GetTypeInterface(const TGUID& iid);
     [[nodiscard]] bool SupportsType(const TGUID& typeGuid) { return GetTypeInterface(typeGuid) != nullptr; }
 
+    // The stored State: the group's name, or a list of the name and the entries on other roots (pending
+    // ones included). Reading joins (or makes) the group of that name and keeps the other entries pending.
+    virtual void LoadState(const TDescValue& value);
+    [[nodiscard]] virtual TDescValue StoreState();
     // True when the pin belongs to a state group (its State is then worth storing).
     [[nodiscard]] virtual bool HasState();
     // Joins the group of that name among the dispatchers of the pin's kind, making it when there is none.
@@ -499,6 +474,9 @@ class TOWStreamPin : public TOWPin
 public:
     using TOWPin::TOWPin;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
     // Merge the pin's own types into target (an entry already there gets this pin's handler), then what
     // the pin's data-type dependants contribute. requester is not asked back.
     virtual void CollectTypes(TOWPinType& target, TOWPin* requester);
@@ -573,6 +551,12 @@ public:
     explicit TOWSourcePin(TComponent* owner);
     ~TOWSourcePin() override;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+    // State, then SinkPins.
+    void DefineProperties(TFiler& filer) override;
+    bool ResolvePendingLinks(TComponent* root, bool designing) override;
+
     [[nodiscard]] IOWInterface* GetTypeInterface(const TGUID& iid) override;
     void CancelPendingLinks() override;
     void RemoveLinkedObject(TOWPin* object) override;
@@ -609,6 +593,10 @@ public:
     // Sends a connection notice (flags 3) to sink through handler.
     virtual void SendConnectNotice(TOWSinkPin* sink, TOWPinHandler handler);
     virtual void SinkConnected(TOWSinkPin* sink);
+    // The stored SinkPins: a reference per connected sink in delivery order, then the pending names.
+    // Reading connects each named sink that exists and keeps the others pending.
+    virtual void ReadSinkPins(const TDescValue& value);
+    [[nodiscard]] virtual TDescValue WriteSinkPins();
     // True when the source has sinks or pending sink names (its sink links are then worth storing).
     [[nodiscard]] virtual bool HasSinkPins();
 
@@ -665,6 +653,12 @@ public:
     explicit TOWSinkPin(TComponent* owner);
     ~TOWSinkPin() override;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+    // State, then SourcePin.
+    void DefineProperties(TFiler& filer) override;
+    bool ResolvePendingLinks(TComponent* root, bool designing) override;
+
     [[nodiscard]] IOWInterface* GetTypeInterface(const TGUID& iid) override;
     void RemoveLinkedObject(TOWPin* object) override;
     [[nodiscard]] TGUID GetLinkType(TOWPin* pin) override;
@@ -689,6 +683,10 @@ public:
 
     [[nodiscard]] virtual bool CanAcceptSource(TOWSourcePin* source);
     [[nodiscard]] virtual TOWSourcePin* GetSourcePin();
+    // The stored SourcePin: one reference (nil for none). Reading connects to it when it exists, else keeps
+    // the names pending; nil disconnects.
+    virtual void ReadSourcePin(const TDescValue& value);
+    [[nodiscard]] virtual TDescValue WriteSourcePin();
     // True when the sink has a source or a pending source name (its source link is then worth storing).
     [[nodiscard]] virtual bool HasSourcePin();
 
@@ -760,6 +758,9 @@ public:
     using TOWPin::TOWPin;
     ~TOWStatePin() override;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
     // Members of the pin's group; 0 without group. Members() raises ERangeError outside [0, MemberCount()).
     [[nodiscard]] virtual std::size_t MemberCount();
     [[nodiscard]] virtual TOWPin* Members(std::size_t index);
@@ -783,6 +784,11 @@ public:
     // Made by FindOrCreate and ConnectState only; registered under its kind.
     TOWStateDispatcher(std::string name, bool designing);
     ~TOWStateDispatcher() override;
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+    // The State a member stores (the store pass bookkeeping spans the group's members).
+    [[nodiscard]] TDescValue StoreState(TOWPin& member);
 
     [[nodiscard]] const std::string& Name() const noexcept { return FName; }
     [[nodiscard]] bool Designing() const noexcept { return FDesigning; }
@@ -813,10 +819,6 @@ public:
     [[nodiscard]] static std::string UniqueName(const std::string& rootName, bool designing);
     // Dispatchers alive in the process.
     [[nodiscard]] static std::size_t LiveCount();
-
-    // Store pass bookkeeping: roots whose pins have stored the group already.
-    [[nodiscard]] std::vector<TComponent*>& WrittenRoots() noexcept { return FWrittenRoots; }
-    [[nodiscard]] std::int32_t& WrittenCount() noexcept { return FWrittenCount; }
 private:
     friend class TOWPin;
 

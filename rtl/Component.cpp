@@ -1,5 +1,6 @@
 #include "rtl/Component.h"
 #include <algorithm>
+#include <mutex>
 
 namespace harvolin
 {
@@ -12,6 +13,18 @@ bool IsIdentifier(std::string_view name)
     const auto isStart = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
     const auto isPart = [&](char c) { return isStart(c) || (c >= '0' && c <= '9'); };
     return !name.empty() && isStart(name.front()) && std::all_of(name.begin() + 1, name.end(), isPart);
+}
+
+struct TLiveRoots
+{
+    std::mutex Lock;
+    std::vector<TComponent*> Roots;   // guarded by Lock
+};
+
+TLiveRoots& LiveRootList()
+{
+    static TLiveRoots roots;
+    return roots;
 }
 
 std::string Describe(const TComponent& component)
@@ -38,10 +51,27 @@ void FreeComponent(TComponent* component) noexcept
 
 TComponent::TComponent(TComponent* owner, TComponentKind kind) : FKind(kind)
 {
-    // Last, so that a failed push_back leaves no owner pointing at a half-built object.
+    if (FKind != TComponentKind::ckPlain)
+    {
+        TLiveRoots& live = LiveRootList();
+        std::lock_guard lock(live.Lock);
+        live.Roots.push_back(this);
+    }
+    // Last, so that a failed push_back leaves no owner pointing at a half-built object; nor does the list
+    // of roots keep one.
     if (owner != nullptr)
     {
-        owner->FComponents.push_back(this);
+        try
+        {
+            owner->FComponents.push_back(this);
+        }
+        catch (...)
+        {
+            TLiveRoots& live = LiveRootList();
+            std::lock_guard lock(live.Lock);
+            std::erase(live.Roots, this);
+            throw;
+        }
         FOwner = owner;
     }
 }
@@ -55,6 +85,19 @@ TComponent::~TComponent()
         delete FComponents.back();
     if (FOwner != nullptr)
         std::erase(FOwner->FComponents, this);
+    if (FKind != TComponentKind::ckPlain)
+    {
+        TLiveRoots& live = LiveRootList();
+        std::lock_guard lock(live.Lock);
+        std::erase(live.Roots, this);
+    }
+}
+
+std::vector<TComponent*> TComponent::LiveRoots()
+{
+    TLiveRoots& live = LiveRootList();
+    std::lock_guard lock(live.Lock);
+    return live.Roots;
 }
 
 void TComponent::SetName(std::string name)

@@ -120,6 +120,10 @@ public:
     [[nodiscard]] TComponent& Root() noexcept;
     [[nodiscard]] const TComponent& Root() const noexcept;
 
+    // The forms and data modules alive in the process, in creation order: the roots that links by name
+    // can reach. Any thread; a snapshot.
+    [[nodiscard]] static std::vector<TComponent*> LiveRoots();
+
     [[nodiscard]] TComponentState ComponentState() const noexcept { return FState; }
     // Design mode is this component's own; components it owns or later adopts keep theirs.
     void SetDesigning(bool value) noexcept;

@@ -62,7 +62,8 @@ std::int32_t TDescValue::AsInt32() const
 {
     const std::int64_t value = AsInteger();
     if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        throw EReadError("the integer " + std::to_string(value) + " is outside the range of a 32-bit integer");
+        throw EReadError("the integer " + std::to_string(value) +
+                         " is outside the range of a 32-bit integer");
     return static_cast<std::int32_t>(value);
 }
 
@@ -124,8 +125,8 @@ TClassInfo::TClassInfo(std::string className, const TClassInfo* parent, std::vec
 
 std::vector<const TPropertyInfo*> TClassInfo::Properties() const
 {
-    std::vector<const TPropertyInfo*> all = FParent != nullptr ? FParent->Properties()
-                                                               : std::vector<const TPropertyInfo*>();
+    std::vector<const TPropertyInfo*> all =
+        FParent != nullptr ? FParent->Properties() : std::vector<const TPropertyInfo*>();
     for (const TPropertyInfo& property : FProperties)
         all.push_back(&property);
     return all;
@@ -199,7 +200,8 @@ TPersistent& ResolvePropertyPath(TPersistent& object, const std::vector<std::str
             throw EReadError(current->ClassName() + " has no object property '" + element + "'");
         TPersistent* next = property->Object(*current);
         if (next == nullptr)
-            throw EReadError("the property '" + element + "' of " + current->ClassName() + " holds no object");
+            throw EReadError("the property '" + element + "' of " + current->ClassName() +
+                             " holds no object");
         current = next;
     }
     return *current;

@@ -44,14 +44,23 @@ public:
     [[nodiscard]] static TDescValue Integer(std::int64_t value) { return TDescValue(value); }
     [[nodiscard]] static TDescValue Float(double value) { return TDescValue(value); }
     [[nodiscard]] static TDescValue String(std::string value) { return TDescValue(TText{std::move(value)}); }
-    [[nodiscard]] static TDescValue Identifier(std::string name) { return TDescValue(TName{std::move(name)}); }
+    [[nodiscard]] static TDescValue Identifier(std::string name)
+    {
+        return TDescValue(TName{std::move(name)});
+    }
     [[nodiscard]] static TDescValue Boolean(bool value) { return TDescValue(value); }
     [[nodiscard]] static TDescValue Set(std::vector<std::string> elements)
     {
         return TDescValue(TSet{std::move(elements)});
     }
-    [[nodiscard]] static TDescValue List(std::vector<TDescValue> items) { return TDescValue(std::move(items)); }
-    [[nodiscard]] static TDescValue Binary(std::vector<std::uint8_t> bytes) { return TDescValue(std::move(bytes)); }
+    [[nodiscard]] static TDescValue List(std::vector<TDescValue> items)
+    {
+        return TDescValue(std::move(items));
+    }
+    [[nodiscard]] static TDescValue Binary(std::vector<std::uint8_t> bytes)
+    {
+        return TDescValue(std::move(bytes));
+    }
 
     [[nodiscard]] TKind Kind() const noexcept { return static_cast<TKind>(FValue.index()); }
     // "an integer", "a string", ...: for messages.
@@ -112,7 +121,7 @@ enum class TPropertyKind : std::uint8_t
     pkBoolean,
     pkEnumeration,   // an identifier out of a fixed list (also event handler names)
     pkSet,
-    pkClass          // an object the property holds; its own properties are reached by dotted path
+    pkClass   // an object the property holds; its own properties are reached by dotted path
 };
 
 // One published property of a class. Get and Set speak stored-description values, so that the reader and
@@ -158,36 +167,41 @@ class TPropertyList
 {
 public:
     template <class TGet, class TSet>
-    TPropertyList& Integer(std::string name, TGet get, TSet set, std::optional<std::int64_t> defaultValue = {})
+    TPropertyList& Integer(std::string name, TGet get, TSet set,
+                           std::optional<std::int64_t> defaultValue = {})
     {
-        return Add(std::move(name), TPropertyKind::pkInteger,
-                   [get](const T& o) { return TDescValue::Integer(static_cast<std::int64_t>(get(o))); },
-                   [set](T& o, const TDescValue& v) { set(o, v.AsInt32()); },
-                   Optional(defaultValue, [](std::int64_t d) { return TDescValue::Integer(d); }));
+        return Add(
+            std::move(name), TPropertyKind::pkInteger,
+            [get](const T& o) { return TDescValue::Integer(static_cast<std::int64_t>(get(o))); },
+            [set](T& o, const TDescValue& v) { set(o, v.AsInt32()); },
+            Optional(defaultValue, [](std::int64_t d) { return TDescValue::Integer(d); }));
     }
     template <class TGet, class TSet>
     TPropertyList& Float(std::string name, TGet get, TSet set, std::optional<double> defaultValue = {})
     {
-        return Add(std::move(name), TPropertyKind::pkFloat,
-                   [get](const T& o) { return TDescValue::Float(static_cast<double>(get(o))); },
-                   [set](T& o, const TDescValue& v) { set(o, v.AsFloat()); },
-                   Optional(defaultValue, [](double d) { return TDescValue::Float(d); }));
+        return Add(
+            std::move(name), TPropertyKind::pkFloat,
+            [get](const T& o) { return TDescValue::Float(static_cast<double>(get(o))); },
+            [set](T& o, const TDescValue& v) { set(o, v.AsFloat()); },
+            Optional(defaultValue, [](double d) { return TDescValue::Float(d); }));
     }
     template <class TGet, class TSet>
     TPropertyList& String(std::string name, TGet get, TSet set, std::optional<std::string> defaultValue = {})
     {
-        return Add(std::move(name), TPropertyKind::pkString,
-                   [get](const T& o) { return TDescValue::String(std::string(get(o))); },
-                   [set](T& o, const TDescValue& v) { set(o, v.AsString()); },
-                   Optional(defaultValue, [](std::string d) { return TDescValue::String(std::move(d)); }));
+        return Add(
+            std::move(name), TPropertyKind::pkString,
+            [get](const T& o) { return TDescValue::String(std::string(get(o))); },
+            [set](T& o, const TDescValue& v) { set(o, v.AsString()); },
+            Optional(defaultValue, [](std::string d) { return TDescValue::String(std::move(d)); }));
     }
     template <class TGet, class TSet>
     TPropertyList& Boolean(std::string name, TGet get, TSet set, std::optional<bool> defaultValue = {})
     {
-        return Add(std::move(name), TPropertyKind::pkBoolean,
-                   [get](const T& o) { return TDescValue::Boolean(static_cast<bool>(get(o))); },
-                   [set](T& o, const TDescValue& v) { set(o, v.AsBoolean()); },
-                   Optional(defaultValue, [](bool d) { return TDescValue::Boolean(d); }));
+        return Add(
+            std::move(name), TPropertyKind::pkBoolean,
+            [get](const T& o) { return TDescValue::Boolean(static_cast<bool>(get(o))); },
+            [set](T& o, const TDescValue& v) { set(o, v.AsBoolean()); },
+            Optional(defaultValue, [](bool d) { return TDescValue::Boolean(d); }));
     }
     // An enumeration stored by name: names[i] is the identifier of the value i.
     template <class E, class TGet, class TSet>
@@ -197,7 +211,8 @@ public:
         auto toValue = [names](E e) { return TDescValue::Identifier(names.at(static_cast<std::size_t>(e))); };
         auto propertyName = name;
         return Add(
-            std::move(name), TPropertyKind::pkEnumeration, [get, toValue](const T& o) { return toValue(get(o)); },
+            std::move(name), TPropertyKind::pkEnumeration,
+            [get, toValue](const T& o) { return toValue(get(o)); },
             [set, names, propertyName](T& o, const TDescValue& v)
             {
                 const std::string& id = v.AsIdentifier();
@@ -228,7 +243,8 @@ private:
         return value ? std::optional<TDescValue>(convert(*value)) : std::nullopt;
     }
     template <class TGet, class TSet>
-    TPropertyList& Add(std::string name, TPropertyKind kind, TGet get, TSet set, std::optional<TDescValue> def)
+    TPropertyList& Add(std::string name, TPropertyKind kind, TGet get, TSet set,
+                       std::optional<TDescValue> def)
     {
         TPropertyInfo info;
         info.Name = std::move(name);

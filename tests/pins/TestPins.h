@@ -1,4 +1,5 @@
 #pragma once
+#include "pins/OWPinList.h"
 #include "pins/OWPins.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
