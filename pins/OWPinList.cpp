@@ -647,4 +647,39 @@ bool TOWPinList::ResolvePending()
     return !HasPendingLinks();
 }
 
+// --- collections ------------------------------------------------------------------------------------------
+
+void TOWExtCollection::AddListener(IOWCollectionListener* listener)
+{
+    if (listener != nullptr && !ContainsItem(FListeners, listener))
+        FListeners.push_back(listener);
+}
+
+void TOWExtCollection::RemoveListener(IOWCollectionListener* listener)
+{
+    EraseAll(FListeners, listener);
+}
+
+void TOWExtCollection::ItemAdded(TOWExtCollectionItem& item)
+{
+    (void)item;
+}
+
+void TOWExtCollection::ItemNamed(TCollectionItem& item)
+{
+    auto* extItem = dynamic_cast<TOWExtCollectionItem*>(&item);
+    if (extItem == nullptr || extItem->FAnnounced)
+        return;
+    extItem->FAnnounced = true;
+    ItemAdded(*extItem);
+    for (IOWCollectionListener* listener : FListeners)
+        listener->ItemAdded(*extItem);
+}
+
+TOWExtCollectionItem::~TOWExtCollectionItem()
+{
+    if (FAutoNil != nullptr)
+        FAutoNilClear(FAutoNil);
+}
+
 }   // namespace harvolin

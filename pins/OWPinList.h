@@ -152,4 +152,55 @@ private:
     bool FPinsOwner = false;
 };
 
+class TOWExtCollectionItem;
+
+// Hears of the items a TOWExtCollection gains.
+class IOWCollectionListener
+{
+public:
+    virtual ~IOWCollectionListener() = default;
+    virtual void ItemAdded(TOWExtCollectionItem& item) = 0;
+};
+
+// A collection that reports the persistent object owning it as its owner, and tells ItemAdded (and its
+// listeners) of each item once, the first time the item is named.
+class TOWExtCollection : public TCollection
+{
+public:
+    explicit TOWExtCollection(TPersistent* ownerObject) : FOwnerObject(ownerObject) {}
+
+    [[nodiscard]] TPersistent* Owner() const override { return FOwnerObject; }
+    // Not owned; a listener removes itself before it goes.
+    void AddListener(IOWCollectionListener* listener);
+    void RemoveListener(IOWCollectionListener* listener);
+protected:
+    virtual void ItemAdded(TOWExtCollectionItem& item);
+    void ItemNamed(TCollectionItem& item) override;
+private:
+    TPersistent* const FOwnerObject;
+    std::vector<IOWCollectionListener*> FListeners;
+};
+
+// An item whose variable (set with SetAutoNilReference) is set to null when the item is destroyed.
+class TOWExtCollectionItem : public TCollectionItem
+{
+public:
+    using TCollectionItem::TCollectionItem;
+    ~TOWExtCollectionItem() override;
+
+    template <class T>
+    requires std::derived_from<T, TOWExtCollectionItem>
+    void SetAutoNilReference(T** variable) noexcept
+    {
+        FAutoNil = variable;
+        FAutoNilClear = [](void* v) { *static_cast<T**>(v) = nullptr; };
+    }
+private:
+    friend class TOWExtCollection;
+
+    void* FAutoNil = nullptr;
+    void (*FAutoNilClear)(void*) = nullptr;
+    bool FAnnounced = false;   // named once already
+};
+
 }   // namespace harvolin

@@ -1,4 +1,5 @@
 #include "rtl/Persistent.h"
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -205,6 +206,57 @@ TPersistent& ResolvePropertyPath(TPersistent& object, const std::vector<std::str
         current = next;
     }
     return *current;
+}
+
+TCollectionItem::TCollectionItem(TCollection& collection) : FCollection(collection)
+{
+    FCollection.FItems.push_back(this);
+}
+
+TCollectionItem::~TCollectionItem()
+{
+    std::erase(FCollection.FItems, this);
+}
+
+std::size_t TCollectionItem::Index() const
+{
+    const auto& items = FCollection.FItems;
+    return static_cast<std::size_t>(std::find(items.begin(), items.end(), this) - items.begin());
+}
+
+void TCollectionItem::SetDisplayName(std::string name)
+{
+    FDisplayName = std::move(name);
+    FCollection.ItemNamed(*this);
+}
+
+TCollection::~TCollection()
+{
+    Clear();
+}
+
+TCollectionItem& TCollection::Items(std::size_t index) const
+{
+    if (index >= FItems.size())
+        throw ERangeError("collection: index " + std::to_string(index) + " out of range (" +
+                          std::to_string(FItems.size()) + " items)");
+    return *FItems[index];
+}
+
+void TCollection::Delete(std::size_t index)
+{
+    delete &Items(index);
+}
+
+void TCollection::Clear()
+{
+    while (!FItems.empty())
+        delete FItems.back();
+}
+
+void TCollection::ItemNamed(TCollectionItem& item)
+{
+    (void)item;
 }
 
 }   // namespace harvolin

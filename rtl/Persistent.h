@@ -1,5 +1,7 @@
 #pragma once
 #include "rtl/Exceptions.h"
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -311,5 +313,57 @@ void RegisterComponentClass(const TClassInfo& info, TComponentFactory create);
 // the path's last element is left to the caller. Raises EReadError naming the element that is no
 // class-typed property or holds no object.
 [[nodiscard]] TPersistent& ResolvePropertyPath(TPersistent& object, const std::vector<std::string>& path);
+
+class TCollection;
+
+// An item of a collection: owned by its collection, which it joins when made and leaves when destroyed.
+class TCollectionItem : public TPersistent
+{
+public:
+    explicit TCollectionItem(TCollection& collection);
+    ~TCollectionItem() override;
+
+    [[nodiscard]] TCollection& Collection() const noexcept { return FCollection; }
+    // Position in the collection.
+    [[nodiscard]] std::size_t Index() const;
+    [[nodiscard]] const std::string& DisplayName() const noexcept { return FDisplayName; }
+    // The naming hook: the collection hears of every name given.
+    virtual void SetDisplayName(std::string name);
+private:
+    TCollection& FCollection;
+    std::string FDisplayName;
+};
+
+// An ordered, owning list of items of one kind.
+class TCollection : public TPersistent
+{
+public:
+    TCollection() = default;
+    // Frees the items, last first.
+    ~TCollection() override;
+
+    // Makes an item owned by this collection, appended at the end.
+    template <class T, class... TArgs>
+    requires std::derived_from<T, TCollectionItem> T& Add(TArgs&&... args)
+    {
+        // The item's constructor appends it, and its destructor takes it out again should a later
+        // constructor of a derived class throw.
+        return *new T(*this, std::forward<TArgs>(args)...);
+    }
+    [[nodiscard]] std::size_t Count() const noexcept { return FItems.size(); }
+    // Raises ERangeError outside [0, Count()).
+    [[nodiscard]] TCollectionItem& Items(std::size_t index) const;
+    void Delete(std::size_t index);
+    void Clear();
+    // The object the collection belongs to; null in the base.
+    [[nodiscard]] virtual TPersistent* Owner() const { return nullptr; }
+protected:
+    // Called when an item of this collection is given a name.
+    virtual void ItemNamed(TCollectionItem& item);
+private:
+    friend class TCollectionItem;
+
+    std::vector<TCollectionItem*> FItems;   // owning
+};
 
 }   // namespace harvolin

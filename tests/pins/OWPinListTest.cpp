@@ -434,5 +434,56 @@ TEST_F(OWPinListTest, AListStoresGroupsAndLinksOfItsPinsAndReadsThemBack)
     conv.InputPins.SetPinsOwner(true);
 }
 
+// ---------------------------------------------------------------------------------------------------------
+
+class TTestCollection final : public TOWExtCollection, public IOWCollectionListener
+{
+public:
+    using TOWExtCollection::TOWExtCollection;
+    void ItemAdded(TOWExtCollectionItem& item) override { Added.push_back(&item); }
+    std::vector<TOWExtCollectionItem*> Added;
+};
+
+struct TListener final : IOWCollectionListener
+{
+    void ItemAdded(TOWExtCollectionItem& item) override { Heard.push_back(item.DisplayName()); }
+    std::vector<std::string> Heard;
+};
+
+class OWExtCollectionTest : public ::testing::Test
+{
+protected:
+    TComponentPtr<TComponent> FOwner = MakeComponent<TComponent>();
+    TTestCollection FCollection{FOwner.get()};
+};
+
+TEST_F(OWExtCollectionTest, AnItemIsAnnouncedOnceTheFirstTimeItIsNamed)
+{
+    TListener listener;
+    FCollection.AddListener(&listener);
+    auto& item = FCollection.Add<TOWExtCollectionItem>();
+    EXPECT_TRUE(FCollection.Added.empty());
+    item.SetDisplayName("Speakers");
+    item.SetDisplayName("Headphones");
+    EXPECT_EQ(FCollection.Added, std::vector<TOWExtCollectionItem*>{&item});
+    EXPECT_EQ(listener.Heard, std::vector<std::string>{"Speakers"});
+    EXPECT_EQ(FCollection.Owner(), FOwner.get());
+    FCollection.RemoveListener(&listener);
+}
+
+TEST_F(OWExtCollectionTest, DeletingAnItemClearsItsVariableAndKeepsTheOthersInOrder)
+{
+    auto& first = FCollection.Add<TOWExtCollectionItem>();
+    auto& second = FCollection.Add<TOWExtCollectionItem>();
+    TOWExtCollectionItem* variable = &first;
+    first.SetAutoNilReference(&variable);
+    FCollection.Delete(0);
+    EXPECT_EQ(variable, nullptr);
+    ASSERT_EQ(FCollection.Count(), 1u);
+    EXPECT_EQ(&FCollection.Items(0), &second);
+    EXPECT_EQ(second.Index(), 0u);
+    EXPECT_THROW((void)FCollection.Items(1), ERangeError);
+}
+
 }   // namespace
 }   // namespace harvolin
