@@ -3,13 +3,17 @@
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
 #include "tests/pins/TestPins.h"
+#include <atomic>
+#include <barrier>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <latch>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harvolin
@@ -506,6 +510,73 @@ TEST_F(OWPumpProtocolTest, AClaimWithALowerPriorityIsTakenOver)
     EXPECT_EQ(FClaimed, std::vector<bool>{true});
     EXPECT_EQ(request->Claimant(), &FRecipient);
     EXPECT_EQ(request->PumpPriority(), kRecipientPriority);
+}
+
+// --- concurrency -------------------------------------------------------------------------------------------
+
+class OWStdTypesConcurrencyTest : public OWStdTypesFixture
+{
+protected:
+    static constexpr std::int32_t kRounds = 300;
+};
+
+TEST_F(OWStdTypesConcurrencyTest, TwoSendersReachOneReceiverAtOnceAndEveryValueArrives)
+{
+    std::atomic<std::int32_t> received{0};
+    TOWFloatIntStatePin a(FOwner, 0, nullptr);
+    TOWFloatIntStatePin b(FOwner, 0, nullptr);
+    TOWFloatIntStatePin c(FOwner, 0,
+                          [&](TOWPin*, float) { received.fetch_add(1, std::memory_order_relaxed); });
+    ASSERT_TRUE(a.Connect(&b));
+    ASSERT_TRUE(a.Connect(&c));
+    received = 0;
+
+    // a sends 1, 2, 3, ... and b -1, -2, -3, ...: no value repeats what a sender holds, so every SetValue
+    // notifies and c hears each one.
+    std::latch start(2);
+    auto send = [&](TOWFloatIntStatePin& pin, float sign)
+    {
+        start.arrive_and_wait();
+        for (std::int32_t i = 1; i <= kRounds; ++i)
+            pin.SetValue(sign * static_cast<float>(i));
+    };
+    std::thread first(send, std::ref(a), 1.0f);
+    std::thread second(send, std::ref(b), -1.0f);
+    first.join();
+    second.join();
+
+    EXPECT_EQ(received.load(), 2 * kRounds);
+    const float last = c.Value();
+    EXPECT_EQ(last, std::trunc(last));
+    EXPECT_NE(last, 0.0f);
+    EXPECT_LE(std::fabs(last), static_cast<float>(kRounds));
+}
+
+TEST_F(OWStdTypesConcurrencyTest, TwoThreadsSettingTheSameNewValueNotifyOnce)
+{
+    std::atomic<std::int32_t> received{0};
+    TOWFloatIntStatePin pin(FOwner, 0, nullptr);
+    TOWFloatIntStatePin peer(FOwner, 0,
+                             [&](TOWPin*, float) { received.fetch_add(1, std::memory_order_relaxed); });
+    ASSERT_TRUE(pin.Connect(&peer));
+    received = 0;
+
+    std::barrier round(2);
+    auto set = [&]
+    {
+        for (std::int32_t i = 1; i <= kRounds; ++i)
+        {
+            round.arrive_and_wait();
+            pin.SetValue(static_cast<float>(i));
+        }
+    };
+    std::thread first(set);
+    std::thread second(set);
+    first.join();
+    second.join();
+
+    EXPECT_EQ(received.load(), kRounds);
+    EXPECT_EQ(peer.Value(), static_cast<float>(kRounds));
 }
 
 }   // namespace
