@@ -102,9 +102,8 @@ public:
         const TRegisteredClass* registered = FindComponentClass(object.ClassName);
         if (registered == nullptr)
             throw EReadError(Where(object.Position) + "unknown class '" + object.ClassName + "'");
-        TComponent& component =
-            *AtPosition(object.Position, "cannot create a " + object.ClassName + ": ",
-                        [&] { return registered->Create(owner); });
+        TComponent& component = *AtPosition(object.Position, "cannot create a " + object.ClassName + ": ",
+                                            [&] { return registered->Create(owner); });
         try
         {
             AtPosition(object.Position, "", [&] { component.SetName(object.Name); });
@@ -127,8 +126,8 @@ private:
     {
         const std::string path = JoinPath(assignment.Path);
         const std::vector<std::string> lead(assignment.Path.begin(), assignment.Path.end() - 1);
-        TPersistent& object = AtPosition(assignment.Position, "", [&]() -> TPersistent&
-                                         { return ResolvePropertyPath(component, lead); });
+        TPersistent& object = AtPosition(
+            assignment.Position, "", [&]() -> TPersistent& { return ResolvePropertyPath(component, lead); });
         const std::string& name = assignment.Path.back();
         const std::string context = "cannot set " + path + " of " + Describe(component) + ": ";
         if (const TPropertyInfo* property = object.ClassInfo().FindProperty(name))

@@ -157,8 +157,8 @@ private:
         if (IsDigit(c) || ((c == '+' || c == '-') && FPos + 1 < FText.size()))
         {
             std::size_t end = FPos + 1;
-            while (end < FText.size() && (IsPartChar(FText[end]) || FText[end] == '.' || FText[end] == '+' ||
-                                          FText[end] == '-'))
+            while (end < FText.size() &&
+                   (IsPartChar(FText[end]) || FText[end] == '.' || FText[end] == '+' || FText[end] == '-'))
                 ++end;
             token = FText.substr(FPos, end - FPos);
         }

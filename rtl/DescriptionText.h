@@ -55,7 +55,7 @@ struct TDescAssignment
 {
     std::vector<std::string> Path;   // "AudioFormat.SampleRate" is {"AudioFormat", "SampleRate"}
     TDescValue Value;
-    TTextPosition Position;          // of the path
+    TTextPosition Position;   // of the path
 };
 
 struct TDescObject

@@ -13,7 +13,8 @@ bool SameStoredValue(const TDescValue& value, const TDescValue& defaultValue)
 {
     // == on doubles takes -0.0 for 0.0 and never matches a NaN; stored values must keep both.
     if (value.Kind() == TDescValue::TKind::vkFloat && defaultValue.Kind() == TDescValue::TKind::vkFloat)
-        return std::bit_cast<std::uint64_t>(value.AsFloat()) == std::bit_cast<std::uint64_t>(defaultValue.AsFloat());
+        return std::bit_cast<std::uint64_t>(value.AsFloat()) ==
+               std::bit_cast<std::uint64_t>(defaultValue.AsFloat());
     return value == defaultValue;
 }
 
@@ -47,8 +48,8 @@ private:
 
 // ancestors holds the objects on the path from the component down to object, so that two objects holding
 // each other end the walk instead of looping.
-void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object, const std::vector<std::string>& prefix,
-                   std::vector<const TPersistent*>& ancestors)
+void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object,
+                   const std::vector<std::string>& prefix, std::vector<const TPersistent*>& ancestors)
 {
     ancestors.push_back(&object);
     for (const TPropertyInfo* property : object.ClassInfo().Properties())
