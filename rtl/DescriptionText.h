@@ -29,16 +29,21 @@ namespace harvolin
 //   segment     = "'" { any byte but "'" and control bytes | "''" } "'" | "#" digits
 //   identifier  = path                                      "True" and "False" are Booleans instead
 //   set         = "[" [ part { "," part } ] "]"
-//   list        = "(" { value } ")"                         items separated by white space
+//   list        = "(" { value } ")"
 //   binary      = "{" { hex hex } "}"                       white space allowed between the bytes
 //
 // "#n" is the byte n (0 to 255); the printer writes it for control bytes, DEL and bytes that are not part
 // of a valid UTF-8 sequence, and writes valid UTF-8 sequences as they are, so any byte string round-trips
-// and the text stays valid UTF-8. A float is printed as the shortest text that reads back to the same
-// bits, always with a "." or an exponent so that it does not read back as an integer; infinities and NaN
-// are "+Inf", "-Inf", "+NaN", "-NaN" (a NaN keeps its sign, not its payload). "object" and "end" are
-// keywords where an object or an assignment may start, so neither is a property path of its own ("end.x"
-// is).
+// and the text stays valid UTF-8. A list needs white space between two items only where they would run
+// together ("'a' 'b'" is two strings, "'a''b'" is one); the printer always puts one space.
+//
+// A float is printed as the shortest text that reads back to the same bits, always with a "." or an
+// exponent so that it does not read back as an integer; infinities and NaN are "+Inf", "-Inf", "+NaN" and
+// "-NaN" (a NaN keeps its sign, not its payload). A decimal float beyond the range of a double, or so small
+// that it would read as zero, is an error rather than a silent infinity or 0.
+//
+// "object" and "end" are keywords where an object or an assignment may start, so neither is a property path
+// of its own ("end.x" is one).
 //
 // Objects and lists nest at most kMaxDescriptionNesting deep together, so that parsing, printing and
 // destroying a tree never run out of stack.

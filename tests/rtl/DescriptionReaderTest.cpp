@@ -77,6 +77,7 @@ TEST_F(DescriptionReaderTest, DescriptionBuildsTheTreeInStoredOrderWithItsProper
     EXPECT_EQ(form.Components(1).Name(), "A");
     const TTestWidget& b = Widget(form, "B");
     EXPECT_EQ(b.FCount, 3);
+    EXPECT_TRUE(b.FLoadingWhenCountSet);
     EXPECT_EQ(b.FMode, TTestMode::tmAuto);
     EXPECT_EQ(b.FOptions, (std::vector<std::string>{"ooBold", "ooWide"}));
     EXPECT_EQ(b.FLevel, -2.5);

@@ -112,6 +112,7 @@ public:
     std::optional<TDescValue> FLinks;
     std::int64_t FLoadedSequence = 0;
     bool FPartnerExistedAtLoaded = false;
+    bool FLoadingWhenCountSet = false;
 private:
     static std::vector<TPropertyInfo> Properties()
     {
@@ -119,7 +120,12 @@ private:
             TPropertyList<TTestWidget>()
                 .Integer(
                     "Count", [](const TTestWidget& o) { return o.FCount; },
-                    [](TTestWidget& o, std::int32_t v) { o.FCount = v; }, 0)
+                    [](TTestWidget& o, std::int32_t v)
+                    {
+                        o.FCount = v;
+                        o.FLoadingWhenCountSet = o.ComponentState().Contains(TComponentStateFlag::csLoading);
+                    },
+                    0)
                 .String(
                     "Caption", [](const TTestWidget& o) { return o.FCaption; },
                     [](TTestWidget& o, const std::string& v) { o.FCaption = v; }, std::string())
