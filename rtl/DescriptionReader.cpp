@@ -1,0 +1,223 @@
+#include "rtl/DescriptionReader.h"
+#include "rtl/DescriptionText.h"
+#include <exception>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace harvolin
+{
+namespace
+{
+
+std::string Where(TTextPosition at)
+{
+    return "line " + std::to_string(at.Line) + ", column " + std::to_string(at.Column) + ": ";
+}
+
+std::string JoinPath(const std::vector<std::string>& path)
+{
+    std::string text;
+    for (const std::string& part : path)
+        text += (text.empty() ? "" : ".") + part;
+    return text;
+}
+
+std::string Describe(const TComponent& component)
+{
+    return component.Name().empty() ? "a " + component.ClassName() : component.Name();
+}
+
+// Runs work and turns what it raises into an EReadError at `at`, the message prefixed by context.
+// Out of memory is no fault of the text and goes on as it is.
+template <class TWork>
+decltype(auto) AtPosition(TTextPosition at, const std::string& context, TWork&& work)
+{
+    try
+    {
+        return std::forward<TWork>(work)();
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw;
+    }
+    catch (const std::exception& error)
+    {
+        throw EReadError(Where(at) + context + error.what());
+    }
+}
+
+// Offers one stored value to a DefineProperties: the first definition of that name with a reader takes it.
+class TReadFiler final : public TFiler
+{
+public:
+    TReadFiler(std::string_view name, const TDescValue& value) : FName(name), FValue(value) {}
+
+    void DefineProperty(std::string_view name, const std::function<void(const TDescValue&)>& read,
+                        const std::function<TDescValue()>& write, bool hasData) override
+    {
+        (void)write;
+        (void)hasData;
+        if (FTaken || name != FName || !read)
+            return;
+        FTaken = true;
+        read(FValue);
+    }
+
+    [[nodiscard]] bool Taken() const noexcept { return FTaken; }
+private:
+    std::string_view FName;
+    const TDescValue& FValue;
+    bool FTaken = false;
+};
+
+class TReader
+{
+public:
+    // Reads object into component, which the caller has created (and named) or owns.
+    void ReadObject(TComponent& component, const TDescObject& object)
+    {
+        component.Loading();
+        FRead.push_back({&component, object.Position});
+        for (const TDescAssignment& assignment : object.Assignments)
+            Assign(component, assignment);
+        for (const TDescObject& child : object.Children)
+            ReadObject(Create(component, child), child);
+    }
+
+    // Calls Loaded() on every component read, the first one (the top object) last.
+    void FinishLoading()
+    {
+        for (std::size_t i = 1; i <= FRead.size(); ++i)
+        {
+            const TRead& read = FRead[i % FRead.size()];
+            AtPosition(read.Position, Describe(*read.Component) + ": ", [&] { read.Component->Loaded(); });
+        }
+    }
+
+    // Creates a component of the object's class owned by owner and names it.
+    static TComponent& Create(TComponent& owner, const TDescObject& object)
+    {
+        const TRegisteredClass* registered = FindComponentClass(object.ClassName);
+        if (registered == nullptr)
+            throw EReadError(Where(object.Position) + "unknown class '" + object.ClassName + "'");
+        TComponent& component = *AtPosition(object.Position, "cannot create a " + object.ClassName + ": ",
+                                            [&] { return registered->Create(owner); });
+        try
+        {
+            AtPosition(object.Position, "", [&] { component.SetName(object.Name); });
+        }
+        catch (...)
+        {
+            FreeComponent(&component);
+            throw;
+        }
+        return component;
+    }
+private:
+    struct TRead
+    {
+        TComponent* Component;
+        TTextPosition Position;
+    };
+
+    static void Assign(TComponent& component, const TDescAssignment& assignment)
+    {
+        const std::string path = JoinPath(assignment.Path);
+        const std::vector<std::string> lead(assignment.Path.begin(), assignment.Path.end() - 1);
+        TPersistent& object = AtPosition(
+            assignment.Position, "", [&]() -> TPersistent& { return ResolvePropertyPath(component, lead); });
+        const std::string& name = assignment.Path.back();
+        const std::string context = "cannot set " + path + " of " + Describe(component) + ": ";
+        if (const TPropertyInfo* property = object.ClassInfo().FindProperty(name))
+        {
+            if (property->Kind == TPropertyKind::pkClass)
+                throw EReadError(Where(assignment.Position) + "the property '" + name + "' of " +
+                                 object.ClassName() + " holds an object and takes no value");
+            if (!property->Set)
+                throw EReadError(Where(assignment.Position) + "the property '" + name + "' of " +
+                                 object.ClassName() + " is read-only");
+            AtPosition(assignment.Position, context, [&] { property->Set(object, assignment.Value); });
+            return;
+        }
+        TReadFiler filer(name, assignment.Value);
+        AtPosition(assignment.Position, context, [&] { object.DefineProperties(filer); });
+        if (!filer.Taken())
+            throw EReadError(Where(assignment.Position) + "unknown property '" + name + "' of " +
+                             object.ClassName());
+    }
+
+    std::vector<TRead> FRead;   // in creation order, the top object first
+};
+
+}   // namespace
+
+void ReadDescription(TComponent& root, std::string_view text)
+{
+    const TDescObject object = ParseDescription(text);
+    if (object.ClassName != root.ClassName())
+        throw EReadError(Where(object.Position) + "expected an object of class " + root.ClassName() +
+                         ", found " + object.ClassName);
+    const std::string oldName = root.Name();
+    AtPosition(object.Position, "", [&] { root.SetName(object.Name); });
+    // The read appends what it creates directly below root; freeing those frees the rest.
+    const std::size_t existing = root.ComponentCount();
+    try
+    {
+        TReader reader;
+        reader.ReadObject(root, object);
+        reader.FinishLoading();
+    }
+    catch (...)
+    {
+        while (root.ComponentCount() > existing)
+            FreeComponent(&root.Components(root.ComponentCount() - 1));
+        try
+        {
+            root.SetName(oldName);
+        }
+        catch (const EComponentError&)
+        {
+            // A sibling took the old name meanwhile; the read's own error is the one to report.
+        }
+        throw;
+    }
+}
+
+TComponent& ReadComponent(std::string_view text, TComponent& owner)
+{
+    const TDescObject object = ParseDescription(text);
+    TComponent& component = TReader::Create(owner, object);
+    try
+    {
+        TReader reader;
+        reader.ReadObject(component, object);
+        reader.FinishLoading();
+    }
+    catch (...)
+    {
+        FreeComponent(&component);
+        throw;
+    }
+    return component;
+}
+
+TComponentPtr<TComponent> ReadComponent(std::string_view text)
+{
+    const TDescObject object = ParseDescription(text);
+    // The registry creates components for an owner only; the holder stands in and lets go at once, so that
+    // the component is read as one owned by nobody.
+    const TComponentPtr<TComponent> holder = MakeComponent<TComponent>();
+    TComponentPtr<TComponent> component;
+    {
+        TComponent& created = TReader::Create(*holder, object);
+        component = holder->RemoveComponent(created);
+    }
+    TReader reader;
+    reader.ReadObject(*component, object);
+    reader.FinishLoading();
+    return component;
+}
+
+}   // namespace harvolin

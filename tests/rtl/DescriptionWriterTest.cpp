@@ -1,0 +1,114 @@
+#include "rtl/DescriptionWriter.h"
+#include "rtl/DescriptionReader.h"
+#include "tests/support/DescriptionTestComponents.h"
+#include <bit>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace harvolin
+{
+namespace
+{
+
+class DescriptionWriterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegisterDescriptionTestClasses();
+        FForm->SetName("Form1");
+    }
+
+    TTestWidget& AddWidget(TComponent& owner, const std::string& name)
+    {
+        TTestWidget& widget = CreateComponent<TTestWidget>(owner);
+        widget.SetName(name);
+        return widget;
+    }
+
+    TComponentPtr<TTestForm> FForm = MakeComponent<TTestForm>();
+};
+
+TEST_F(DescriptionWriterTest, DefaultValuesAreNotWritten)
+{
+    (void)AddWidget(*FForm, "W1");
+    EXPECT_EQ(WriteDescription(*FForm), "object Form1: TTestForm\n  object W1: TTestWidget\n  end\nend\n");
+}
+
+TEST_F(DescriptionWriterTest, ChangedValuesAreWrittenWithSubObjectsAndExtraValuesInOrder)
+{
+    FForm->FCaption = "Harvolin";
+    TTestWidget& widget = AddWidget(*FForm, "W1");
+    widget.FCount = 5;
+    widget.FMode = TTestMode::tmOn;
+    widget.FVisible = false;
+    widget.FFormat.FSampleRate = 48000;
+    widget.FFormat.FTags = {"left"};
+    widget.FBuddy = &AddWidget(*FForm, "W2");
+    widget.FSerial = 99;
+    widget.FData = {0x01, 0xAB};
+    AddWidget(widget, "Inner").FCaption = "it's";
+    EXPECT_EQ(WriteDescription(*FForm), "object Form1: TTestForm\n"
+                                        "  Caption = 'Harvolin'\n"
+                                        "  object W1: TTestWidget\n"
+                                        "    Count = 5\n"
+                                        "    Mode = tmOn\n"
+                                        "    Visible = False\n"
+                                        "    Format.SampleRate = 48000\n"
+                                        "    Format.Tags = ('left')\n"
+                                        "    Data = {01AB}\n"
+                                        "    object Inner: TTestWidget\n"
+                                        "      Caption = 'it''s'\n"
+                                        "    end\n"
+                                        "  end\n"
+                                        "  object W2: TTestWidget\n"
+                                        "  end\n"
+                                        "end\n");
+}
+
+TEST_F(DescriptionWriterTest, NegativeZeroDiffersFromAZeroDefault)
+{
+    AddWidget(*FForm, "W1").FLevel = -0.0;
+    const std::string text = WriteDescription(*FForm);
+    EXPECT_NE(text.find("Level = -0.0"), std::string::npos) << text;
+}
+
+TEST_F(DescriptionWriterTest, WrittenTextReadsBackEqualAndWritesIdentically)
+{
+    FForm->FCaption = "Fr\xC3\xA9quence\n'1'";
+    TTestWidget& widget = AddWidget(*FForm, "W1");
+    widget.FCount = -2147483647 - 1;
+    widget.FMode = TTestMode::tmAuto;
+    widget.FOptions = {"ooItalic"};
+    widget.FLevel = 0.1 + 0.2;
+    widget.FPartner = "W2";
+    widget.FFormat.FGain = 1e-300;
+    widget.FFormat.FTags = {"a", "", "c"};
+    widget.FData = std::vector<std::uint8_t>(70, 0x5A);
+    std::vector<TDescValue> links;
+    for (int i = 0; i < 12; ++i)
+        links.push_back(
+            TDescValue::List({TDescValue::Identifier("W2.InputPins._Pin" + std::to_string(i)),
+                              TDescValue::String("W2.InputPins.Pin [" + std::to_string(i) + "]")}));
+    widget.FLinks = TDescValue::List(links);
+    (void)AddWidget(*FForm, "W2");
+    const std::string text = WriteDescription(*FForm);
+
+    const TComponentPtr<TComponent> read = ReadComponent(text);
+    ASSERT_EQ(read->ComponentCount(), 2U);
+    EXPECT_EQ(static_cast<TTestForm&>(*read).FCaption, FForm->FCaption);
+    const auto& back = static_cast<const TTestWidget&>(read->Components(0));
+    EXPECT_EQ(back.FCount, widget.FCount);
+    EXPECT_EQ(back.FMode, widget.FMode);
+    EXPECT_EQ(back.FOptions, widget.FOptions);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(back.FLevel), std::bit_cast<std::uint64_t>(widget.FLevel));
+    EXPECT_EQ(back.FPartner, widget.FPartner);
+    EXPECT_EQ(back.FFormat.FGain, widget.FFormat.FGain);
+    EXPECT_EQ(back.FFormat.FTags, widget.FFormat.FTags);
+    EXPECT_EQ(back.FData, widget.FData);
+    EXPECT_EQ(back.FLinks, widget.FLinks);
+    EXPECT_EQ(WriteDescription(*read), text);
+}
+
+}   // namespace
+}   // namespace harvolin
