@@ -141,6 +141,11 @@ void TComponent::Loading() noexcept
     FState.Include(TComponentStateFlag::csLoading);
 }
 
+void TComponent::CancelLoading() noexcept
+{
+    FState.Exclude(TComponentStateFlag::csLoading);
+}
+
 void TComponent::Loaded()
 {
     FState.Exclude(TComponentStateFlag::csLoading);

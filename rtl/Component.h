@@ -132,6 +132,8 @@ public:
     // Called once the stored description has been read and every component of it exists; ends csLoading and
     // sets csLoaded. An override calls this one first.
     virtual void Loaded();
+    // Ends csLoading without marking the component loaded: its description could not be read.
+    void CancelLoading() noexcept;
     // Sets csDestroying on this component and every component it owns, at any depth; idempotent.
     void Destroying() noexcept;
 

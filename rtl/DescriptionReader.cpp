@@ -160,6 +160,7 @@ void ReadDescription(TComponent& root, std::string_view text)
         throw EReadError(Where(object.Position) + "expected an object of class " + root.ClassName() +
                          ", found " + object.ClassName);
     const std::string oldName = root.Name();
+    const bool wasLoading = root.ComponentState().Contains(TComponentStateFlag::csLoading);
     AtPosition(object.Position, "", [&] { root.SetName(object.Name); });
     // The read appends what it creates directly below root; freeing those frees the rest.
     const std::size_t existing = root.ComponentCount();
@@ -173,6 +174,8 @@ void ReadDescription(TComponent& root, std::string_view text)
     {
         while (root.ComponentCount() > existing)
             FreeComponent(&root.Components(root.ComponentCount() - 1));
+        if (!wasLoading)
+            root.CancelLoading();
         try
         {
             root.SetName(oldName);

@@ -20,7 +20,7 @@ namespace harvolin
 // property and for whatever a setter, a reader of an extra value, a constructor, SetName or Loaded() raises
 // (wrapped with the position of the assignment or object). Every component the read created is destroyed
 // before the error leaves; the caller's own components stay, with the properties set so far, and a root
-// read by ReadDescription stays in csLoading, as its description was not read.
+// read by ReadDescription leaves csLoading without becoming loaded.
 
 // Reads a description whose top object describes root itself: its class must be root's class, and its name
 // becomes root's name.

@@ -156,6 +156,8 @@ TEST_F(DescriptionReaderTest, FailedReadDescriptionLeavesTheRootsComponentsAndNa
     EXPECT_EQ(form.Name(), "Before");
     ASSERT_EQ(form.ComponentCount(), 1U);
     EXPECT_EQ(form.Components(0).Name(), "Own");
+    EXPECT_FALSE(form.ComponentState().Contains(TComponentStateFlag::csLoading));
+    EXPECT_FALSE(form.ComponentState().Contains(TComponentStateFlag::csLoaded));
 }
 
 TEST_F(DescriptionReaderTest, ReadDescriptionRefusesAnotherClass)
