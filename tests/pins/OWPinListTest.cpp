@@ -1,6 +1,8 @@
 #include "pins/OWPinList.h"
 #include "pins/OWPins.h"
 #include "rtl/Component.h"
+#include "rtl/DescriptionReader.h"
+#include "rtl/DescriptionWriter.h"
 #include "rtl/Persistent.h"
 #include "tests/pins/TestPins.h"
 #include <gtest/gtest.h>
@@ -279,6 +281,85 @@ TEST_P(OWPinListLoadTest, ReadingTheStoredLinksRebuildsTheGraphInEitherOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadOrders, OWPinListLoadTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& order)
+                         { return order.param ? "SourcesFirst" : "SinksFirst"; });
+
+// The window's description of the pipeline, with the objects in either order.
+class OWPinListDescriptionTest : public OWPinListTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    void SetUp() override
+    {
+        OWPinListTest::SetUp();
+        RegisterComponentClass<TTestForm>();
+        RegisterComponentClass<TTestGen>();
+        RegisterComponentClass<TTestConverter>();
+        RegisterComponentClass<TTestOut>();
+    }
+    static std::string Description(bool sourcesFirst)
+    {
+        const std::string gen = "  object SLSignalGen1: TTestGen\n"
+                                "    OutputPin.SinkPins = (\n"
+                                "      (ALRealToAudio1.InputPins._Pin1 'ALRealToAudio1.InputPins.Pin [1]')\n"
+                                "      (ALRealToAudio1.InputPins._Pin0 'ALRealToAudio1.InputPins.Pin [0]'))\n"
+                                "  end\n";
+        const std::string conv = "  object ALRealToAudio1: TTestConverter\n"
+                                 "    InputPins.Count = 2\n"
+                                 "    InputPins.PinsOwner = True\n"
+                                 "    InputPins.Pins = (SLSignalGen1.OutputPin SLSignalGen1.OutputPin)\n"
+                                 "    OutputPin.SinkPins = (ALDSAudioOut1.InputPin)\n"
+                                 "  end\n";
+        const std::string out = "  object ALDSAudioOut1: TTestOut\n"
+                                "    InputPin.SourcePin = ALRealToAudio1.OutputPin\n"
+                                "  end\n";
+        return "object fmMain: TTestForm\n" + (sourcesFirst ? gen + conv + out : out + conv + gen) + "end\n";
+    }
+    static TPipeline Found(TComponent& form)
+    {
+        return {dynamic_cast<TTestGen*>(form.FindComponent("SLSignalGen1")),
+                dynamic_cast<TTestConverter*>(form.FindComponent("ALRealToAudio1")),
+                dynamic_cast<TTestOut*>(form.FindComponent("ALDSAudioOut1"))};
+    }
+};
+
+TEST_P(OWPinListDescriptionTest, TheWindowsDescriptionLoadsIntoThePipelineGraphAndStoresItAgain)
+{
+    auto form = MakeComponent<TTestForm>();
+    const std::string description = Description(GetParam());
+    ReadDescription(*form, description);
+    const TPipeline p = Found(*form);
+    ASSERT_NE(p.Gen, nullptr);
+    ASSERT_NE(p.Conv, nullptr);
+    ASSERT_NE(p.Out, nullptr);
+    ExpectPipelineGraph(p);
+    EXPECT_EQ(p.Gen->OutputPin.Sinks(0), &p.Conv->Input(1));
+    // What is stored is what was read, the window's own shapes included.
+    EXPECT_EQ(WriteDescription(*form), description);
+    auto again = MakeComponent<TTestForm>();
+    ReadDescription(*again, description);
+    ExpectPipelineGraph(Found(*again));
+}
+
+TEST_P(OWPinListDescriptionTest, AMalformedLinkIsRefusedWithItsPositionAndLeavesNoComponentBehind)
+{
+    auto form = MakeComponent<TTestForm>();
+    std::string description = Description(GetParam());
+    description.replace(description.find("InputPin.SourcePin = ALRealToAudio1.OutputPin"), 46,
+                        "InputPin.SourcePin = 42");
+    try
+    {
+        ReadDescription(*form, description);
+        ADD_FAILURE() << "read a pin reference from an integer";
+    }
+    catch (const EReadError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("line "), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("pin reference"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(form->ComponentCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ObjectOrders, OWPinListDescriptionTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& order)
                          { return order.param ? "SourcesFirst" : "SinksFirst"; });
 

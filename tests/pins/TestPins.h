@@ -31,6 +31,12 @@ class TTestForm final : public TComponent
 {
 public:
     explicit TTestForm(TComponent* owner) : TComponent(owner, TComponentKind::ckForm) {}
+    static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TTestForm", &TComponent::StaticClassInfo(), {});
+        return info;
+    }
+    const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 };
 
 // What a pin received through its stream interface.
