@@ -8,6 +8,7 @@
 #include <cassert>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace harvolin
@@ -505,6 +506,14 @@ private:
     std::size_t FHeld = 0;
 };
 
+// Every recipient tests the operation's class: a missing one is the sender's error, reported before any
+// lock is taken.
+void RefuseNullOperation(const TRefPtr<TOWNotifyOperation>& operation, const char* sender)
+{
+    if (!operation)
+        throw std::invalid_argument(std::string(sender) + ": cannot send a null operation");
+}
+
 bool RootIsDestroying(const TOWPin& pin)
 {
     return pin.Owner() != nullptr &&
@@ -845,6 +854,7 @@ void TOWPin::Disconnect()
 
 bool TOWPin::NotifyPeers(const TRefPtr<TOWNotifyOperation>& operation, std::uint32_t flags, TOWPin* target)
 {
+    RefuseNullOperation(operation, "pin");
     TOWWriteLockSection self(*this);
     TOWPendingLinks::CompletePendingLinks(*this);
     if (FDispatcher == nullptr)
@@ -1215,6 +1225,7 @@ bool TOWSourcePin::Notify(const TRefPtr<TOWNotifyOperation>& operation)
 
 bool TOWSourcePin::NotifySink(TOWSinkPin* sink, const TRefPtr<TOWNotifyOperation>& operation)
 {
+    RefuseNullOperation(operation, "source pin");
     TOWWriteLockSection self(*this);
     TOWPendingLinks::CompletePendingLinks(*this);
     // Handlers may connect and disconnect sinks of this source: the loop walks a copy of the records.
@@ -1669,6 +1680,7 @@ void TOWSinkPin::Disconnect()
 
 bool TOWSinkPin::Notify(const TRefPtr<TOWNotifyOperation>& operation)
 {
+    RefuseNullOperation(operation, "sink pin");
     TOWGlobalReadLockSection global;
     TOWPendingLinks::CompletePendingLinks(*this);
     const TChainReadHold hold(FUpstreamChain);

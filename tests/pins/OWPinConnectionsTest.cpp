@@ -577,6 +577,19 @@ TEST_F(OWPinDeliveryTest, TheClockTypeReachesOnlyTargetsWithTheClockInterface)
     EXPECT_TRUE(plain.Received.empty());
 }
 
+TEST_F(OWPinDeliveryTest, ANullOperationIsRefusedBeforeAnyoneReceivesIt)
+{
+    auto& source = Source({kTestTypeA});
+    auto& sink = Sink({kTestTypeA});
+    ASSERT_TRUE(sink.Connect(&source));
+    EXPECT_THROW(source.Notify(nullptr), std::invalid_argument);
+    EXPECT_THROW(sink.Notify(nullptr), std::invalid_argument);
+    EXPECT_THROW(source.NotifyPeers(nullptr, 0, nullptr), std::invalid_argument);
+    EXPECT_TRUE(sink.Received.empty());
+    EXPECT_TRUE(source.Received.empty());
+    EXPECT_EQ(source.NotifyDepth(), 0);
+}
+
 TEST_F(OWPinDeliveryTest, ATypeWithoutDefaultHandlerDeliversNothing)
 {
     auto& source = Source({kTestValueType});
