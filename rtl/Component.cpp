@@ -46,6 +46,7 @@ void FreeComponent(TComponent* component) noexcept
     if (component == nullptr)
         return;
     component->Destroying();
+    component->StopTree();
     delete component;
 }
 
@@ -82,7 +83,7 @@ TComponent::~TComponent()
     // Each child removes itself from FComponents as it goes; taking the back each time also copes with a
     // child whose destructor frees a sibling.
     while (!FComponents.empty())
-        delete FComponents.back();
+        FreeComponent(FComponents.back());
     if (FOwner != nullptr)
         std::erase(FOwner->FComponents, this);
     if (FKind != TComponentKind::ckPlain)
@@ -139,6 +140,17 @@ void TComponent::SetDesigning(bool value) noexcept
 void TComponent::Loading() noexcept
 {
     FState.Include(TComponentStateFlag::csLoading);
+}
+
+void TComponent::StopTree() noexcept
+{
+    if (!FStopped)
+    {
+        FStopped = true;
+        BeforeDestruction();
+    }
+    for (std::size_t i = FComponents.size(); i-- > 0;)
+        FComponents[i]->StopTree();
 }
 
 void TComponent::CancelLoading() noexcept

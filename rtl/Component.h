@@ -136,6 +136,11 @@ public:
     void CancelLoading() noexcept;
     // Sets csDestroying on this component and every component it owns, at any depth; idempotent.
     void Destroying() noexcept;
+    // Runs once before any destructor of the tree being freed, while every component of it is still whole:
+    // where a component stops the threads that call into its derived parts. FreeComponent() calls it on the
+    // component and then on everything it owns (last first, depth first), after Destroying(); an override
+    // calls this one last. Must not throw.
+    virtual void BeforeDestruction() noexcept {}
 
     // The owned components in creation order. Components() raises ERangeError for an index outside
     // [0, ComponentCount()).
@@ -163,6 +168,10 @@ protected:
     // For forms and data modules.
     TComponent(TComponent* owner, TComponentKind kind);
 private:
+    friend void FreeComponent(TComponent* component) noexcept;
+
+    // BeforeDestruction() on this component and its tree, once each.
+    void StopTree() noexcept;
     void Adopt(TComponent& component);
     // Raises EComponentError when a component of `owner` other than `named` already has `name`.
     static void CheckNameFree(const TComponent& owner, std::string_view name, const TComponent& named);
@@ -172,6 +181,7 @@ private:
     TComponentKind FKind;
     TComponentState FState;
     std::vector<TComponent*> FComponents;   // owning; freed last first by the destructor
+    bool FStopped = false;                  // BeforeDestruction() has run
 };
 
 // Makes a component that `owner` owns and frees.

@@ -101,6 +101,37 @@ TEST_F(ComponentTest, DestroyingAnOwnerDestroysItsComponentsLastFirstAndDepthFir
     EXPECT_EQ(DestroyedNames(), (std::vector<std::string>{"A", "C", "E", "D", "B"}));
 }
 
+// Stops its worker in BeforeDestruction, as a generator does: the hook must come while the component is
+// whole.
+class THooked final : public TComponent
+{
+public:
+    THooked(TComponent* owner, std::string name, std::vector<std::string>& log)
+        : TComponent(owner), FTag(std::move(name)), FLog(log)
+    {
+    }
+    ~THooked() override { FLog.push_back("destroyed " + FTag); }
+    void BeforeDestruction() noexcept override
+    {
+        FLog.push_back("stopped " + FTag);
+        TComponent::BeforeDestruction();
+    }
+private:
+    std::string FTag;   // a derived part the hook still reads
+    std::vector<std::string>& FLog;
+};
+
+TEST_F(ComponentTest, EveryComponentFreedIsStoppedBeforeItsDestructorsRun)
+{
+    std::vector<std::string> log;
+    auto owner = MakeComponent<THooked>("owner", log);
+    auto& child = CreateComponent<THooked>(*owner, "child", log);
+    CreateComponent<THooked>(child, "grandchild", log);
+    owner.reset();
+    EXPECT_EQ(log, (std::vector<std::string>{"stopped owner", "stopped child", "stopped grandchild",
+                                             "destroyed owner", "destroyed child", "destroyed grandchild"}));
+}
+
 TEST_F(ComponentTest, AComponentFreedAloneLeavesItsOwner)
 {
     auto owner = MakeComponent<TProbe>("Owner", FLog);
