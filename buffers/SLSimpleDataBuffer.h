@@ -239,6 +239,9 @@ protected:
     TSLGenericBuffer& operator=(const TSLGenericBuffer&) = delete;
     ~TSLGenericBuffer() override;
 
+    // Here rather than in the base, so that the delete is seen to go through this class's pooled
+    // operator delete.
+    void LastReleased() noexcept override { delete this; }
     // Returns whether a copy was made.
     virtual bool MakeUniqueCopy(bool preserve);
     // Refreshes what the handle caches from its storage.
