@@ -8,6 +8,17 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// A pooled block is poisoned while it waits on its free list, so that a use after release is caught by the
+// address sanitizer as it would be for heap memory.
+#define HARVOLIN_POISON(block, size) ASAN_POISON_MEMORY_REGION(block, size)
+#define HARVOLIN_UNPOISON(block, size) ASAN_UNPOISON_MEMORY_REGION(block, size)
+#else
+#define HARVOLIN_POISON(block, size) ((void)(block), (void)(size))
+#define HARVOLIN_UNPOISON(block, size) ((void)(block), (void)(size))
+#endif
+
 namespace harvolin
 {
 namespace
@@ -47,7 +58,10 @@ std::uint32_t RoundUpSize(std::uint32_t size) noexcept
 TSLSmartBufferList::~TSLSmartBufferList()
 {
     for (void* block : FFree)
+    {
+        HARVOLIN_UNPOISON(block, FBlockSize);
         AlignedFree(block);
+    }
 }
 
 void* TSLSmartBufferList::Take(bool& heapAllocated)
@@ -61,6 +75,7 @@ void* TSLSmartBufferList::Take(bool& heapAllocated)
     }
     void* block = FFree.back();
     FFree.pop_back();
+    HARVOLIN_UNPOISON(block, FBlockSize);
     return block;
 }
 
@@ -69,6 +84,7 @@ void TSLSmartBufferList::Give(void* block) noexcept
     try
     {
         FFree.push_back(block);
+        HARVOLIN_POISON(block, FBlockSize);
     }
     catch (...)
     {
