@@ -176,6 +176,15 @@ TSLSmartBufferManager& SmartBufferManager()
     return manager;
 }
 
+namespace
+{
+
+// Made while the program starts, so that it is destroyed after the objects made later that may still hold
+// blocks; a use during another unit's start-up makes it earlier, on demand.
+[[maybe_unused]] TSLSmartBufferManager& GManagerAtStart = SmartBufferManager();
+
+}   // namespace
+
 void* SmartBufferGet(std::uint32_t size)
 {
     if (GManagerGone.load(std::memory_order_acquire))

@@ -74,8 +74,8 @@ private:
     std::uint64_t FHeapAllocations = 0;                        // guarded by FLock
 };
 
-// The process-wide pool. Made on first use and freed at exit; blocks put back after that go straight to
-// the heap.
+// The process-wide pool. Made as the program starts (or on an earlier first use) and freed at exit; blocks
+// put back after that go straight to the heap.
 [[nodiscard]] TSLSmartBufferManager& SmartBufferManager();
 // Get and Put on the process-wide pool.
 [[nodiscard]] void* SmartBufferGet(std::uint32_t size);
