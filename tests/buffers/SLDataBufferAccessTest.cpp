@@ -189,13 +189,5 @@ TEST_F(SLDataBufferAccessTest, AnAccessObjectReleasedFirstLeavesItsBuffer)
     EXPECT_EQ(kept->GetBuffer(), nullptr);
 }
 
-TEST_F(SLDataBufferAccessTest, CloneThroughTheAccessObjectSharesTheStorage)
-{
-    auto buffer = MakeReal({1, 2});
-    const auto clone = RefCast<TSLRealBuffer>(buffer->GetAccess()->Clone());
-    ASSERT_NE(clone, nullptr);
-    EXPECT_EQ(clone->Storage(), buffer->Storage());
-}
-
 }   // namespace
 }   // namespace harvolin

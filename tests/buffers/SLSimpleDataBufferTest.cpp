@@ -499,12 +499,6 @@ TEST_F(SLSimpleDataBufferTest, EachBufferAnswersItsOwnTypedInterfaceOnly)
     EXPECT_EQ(QueryBuffer<ISLRealDataBuffer>(bytes.Get()), nullptr);
 }
 
-TEST_F(SLSimpleDataBufferTest, TheSequenceStampBelongsToItsBuffer)
-{
-    auto buffer = MakeReal({1});
-    EXPECT_EQ(&buffer->GetSequenceStamp().Buffer(), buffer.Get());
-}
-
 TEST_F(SLSimpleDataBufferTest, ASteadyStreamOfEqualBuffersTakesNothingFromTheHeapOnceWarm)
 {
     {
