@@ -1,6 +1,6 @@
+#include "pins/SLStreamTypes.h"
 #include "buffers/SLSimpleDataBuffer.h"
 #include "pins/OWStdTypes.h"
-#include "pins/SLStreamTypes.h"
 #include "rtl/Component.h"
 #include "tests/pins/TestPins.h"
 #include <gtest/gtest.h>
@@ -58,9 +58,8 @@ protected:
 
     TComponentPtr<TTestForm> FForm = MakeComponent<TTestForm>();
     std::vector<std::string> FUpstream;
-    TSLOWComboRealSourcePin FSource{FForm.get(),
-                                    [this](TOWPin*, const TGUID&, std::uint32_t flags,
-                                           const TRefPtr<TOWNotifyOperation>& operation)
+    TSLOWComboRealSourcePin FSource{FForm.get(), [this](TOWPin*, const TGUID&, std::uint32_t flags,
+                                                        const TRefPtr<TOWNotifyOperation>& operation)
                                     {
                                         FUpstream.push_back(KindOf(*operation));
                                         return flags == kOWLastRecipient;
@@ -186,7 +185,8 @@ TEST_F(SLStreamTypesTest, TheComboOutputOffersFloatBeforeTheRealTypeWins)
     std::vector<TGUID> types;
     for (std::size_t i = 0; i < FSource.PinType().Count(); ++i)
         types.push_back(FSource.PinType().Entries(i).TypeGuid);
-    EXPECT_EQ(types, (std::vector<TGUID>{IOWClock::kIID, kSLSignalPinMark, kOWFloatSingleType, kSLRealStreamType}));
+    EXPECT_EQ(types,
+              (std::vector<TGUID>{IOWClock::kIID, kSLSignalPinMark, kOWFloatSingleType, kSLRealStreamType}));
     EXPECT_NE(FSource.QueryInterface(kOWFloatSingleType), nullptr);
     EXPECT_NE(FSource.QueryInterface(IOWSignalStream::kIID), nullptr);
     EXPECT_EQ(TypeRegistry().TypeHandler(kSLRealStreamType), &OWStreamHandler);
