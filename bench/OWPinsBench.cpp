@@ -30,6 +30,12 @@ std::atomic<std::uint64_t> GAllocations{0};
 
 }   // namespace
 
+// The count for the other benchmarks of this executable.
+std::uint64_t BenchAllocations() noexcept
+{
+    return GAllocations.load(std::memory_order_relaxed);
+}
+
 void* operator new(std::size_t size)
 {
     GAllocations.fetch_add(1, std::memory_order_relaxed);
