@@ -279,7 +279,6 @@ TEST_F(SLSignalGenTest, TheFrequencyPinMirrorsTheFrequencyWithoutEcho)
 
 TEST_F(SLSignalGenTest, TheGeneratorIsReadFromAStoredDescription)
 {
-    RegisterComponentClass<TSLSignalGen>();
     auto gen = ReadComponent("object SLSignalGen1: TSLSignalGen\n"
                              "  Enabled = False\n"
                              "  PumpPriority = 0\n"
