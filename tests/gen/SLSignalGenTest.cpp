@@ -21,6 +21,8 @@ class TRecordingSink final : public TComponent
 {
 public:
     explicit TRecordingSink(TComponent* owner) : TComponent(owner) {}
+    // Before the record goes: the stop that a disconnection brings still reaches it.
+    ~TRecordingSink() override { InputPin.Disconnect(); }
 
     // What arrived, by kind ("pump", "start", "startpump", "data", "stop"), and the samples of the blocks.
     std::vector<std::string> Kinds()
