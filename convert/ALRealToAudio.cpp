@@ -1,0 +1,267 @@
+#include "convert/ALRealToAudio.h"
+#include "buffers/ALSampleConvert.h"
+#include <cmath>
+#include <cstring>
+
+namespace harvolin
+{
+namespace
+{
+
+const bool GRegistered = (RegisterComponentClass<TALRealToAudio>(), true);
+
+// Round half to even by the floating-point adder itself: below 2^51 in magnitude, adding and taking away
+// 1.5 x 2^52 leaves the nearest integer, ties to even, in the default rounding mode. No library call, so the
+// per-sample loop vectorises; larger values and non-finite ones take the exact path.
+std::int64_t RoundToInteger(double value) noexcept
+{
+    constexpr double kMagic = 6755399441055744.0;   // 1.5 x 2^52
+    if (std::fabs(value) < 2251799813685248.0)      // 2^51
+        return static_cast<std::int64_t>((value + kMagic) - kMagic);
+    if (!std::isfinite(value))
+        return 0;
+    const double rounded = RoundHalfEven(value);
+    if (rounded >= 9.2e18)
+        return static_cast<std::int64_t>(9.2e18);
+    if (rounded <= -9.2e18)
+        return static_cast<std::int64_t>(-9.2e18);
+    return static_cast<std::int64_t>(rounded);
+}
+
+template <class TStore>
+void WriteColumn(const double* in, std::uint32_t count, std::uint8_t* out, std::uint32_t step, TStore store)
+{
+    for (std::uint32_t k = 0; k < count; ++k, out += step)
+        store(out, RoundToInteger(in[k]));
+}
+
+}   // namespace
+
+TALRealToAudio::TALRealToAudio(TComponent* owner)
+    : TComponent(owner),
+      OutputPin(this,
+                [this](TOWPin*, const TGUID&, std::uint32_t, const TRefPtr<TOWNotifyOperation>& operation)
+                { return HandleOutputOperation(operation); }),
+      InputPins(this), AudioFormat(WriteSectionOf(Lock), [this](TALAudioFormatBasic&) { FormatChanged(); })
+{
+    (void)GRegistered;
+    Lock.AddDependency(&OutputPin);
+    InputPins.SetPinsOwner(true);
+    FReady = true;
+    FormatChanged();
+}
+
+TALRealToAudio::~TALRealToAudio()
+{
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+        InputPins.Pins(i)->Disconnect();
+    StopOutput();
+    OutputPin.Disconnect();
+    FReady = false;
+    InputPins.Clear();
+}
+
+const TClassInfo& TALRealToAudio::StaticClassInfo()
+{
+    static const TClassInfo info("TALRealToAudio", &TComponent::StaticClassInfo(),
+                                 TPropertyList<TALRealToAudio>()
+                                     .Object("OutputPin", [](TALRealToAudio& c) { return &c.OutputPin; })
+                                     .Object("InputPins", [](TALRealToAudio& c) { return &c.InputPins; })
+                                     .Object("AudioFormat", [](TALRealToAudio& c) { return &c.AudioFormat; })
+                                     .Take());
+    return info;
+}
+
+TSLOWQueuedRealSinkPin& TALRealToAudio::InputPin(std::size_t index)
+{
+    return *static_cast<TSLOWQueuedRealSinkPin*>(InputPins.Pins(index));
+}
+
+bool TALRealToAudio::IsStarted(TSLOWQueuedRealSinkPin& pin)
+{
+    // A start of rate 0 would make every block length a division by zero: it counts as none.
+    return pin.GetStarted() && pin.GetSampleRate() > 0.0;
+}
+
+void TALRealToAudio::FormatChanged()
+{
+    if (!FReady)
+        return;
+    const std::uint32_t channels = AudioFormat.Channels();
+    while (InputPins.Count() > channels)
+        InputPins.Remove(InputPins.Pins(InputPins.Count() - 1));
+    while (InputPins.Count() < channels)
+        InputPins.Add(new TSLOWQueuedRealSinkPin(this, [this](TOWPin* pin, const TGUID&, std::uint32_t,
+                                                              const TRefPtr<TOWNotifyOperation>& operation)
+                                                 { return HandleInputOperation(pin, operation); }));
+    UpdateInputRates();
+}
+
+void TALRealToAudio::UpdateInputRates()
+{
+    FInputRate = 0.0;
+    bool allStarted = true;
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+    {
+        TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        if (!pin.IsConnected())
+            continue;
+        if (!IsStarted(pin))
+            allStarted = false;
+        else if (pin.GetSampleRate() > FInputRate)
+            FInputRate = pin.GetSampleRate();
+    }
+    if (!allStarted || FInputRate <= 0.0)
+        return;
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+    {
+        TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        if (pin.IsConnected() && IsStarted(pin))
+            pin.ComputeBlockSize(static_cast<std::int32_t>(AudioFormat.BufferSize()),
+                                 static_cast<float>(FInputRate));
+    }
+}
+
+void TALRealToAudio::AnnounceStart()
+{
+    UpdateInputRates();
+    if (FStarted || FInputRate <= 0.0)
+        return;
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+        if (InputPin(i).IsConnected() && !IsStarted(InputPin(i)))
+            return;
+    const double rate = FInputRate;
+    AudioFormat.SetSampleRate(static_cast<std::uint32_t>(RoundHalfEven(rate)));
+    TALWaveFormatBytes record;
+    const TALWaveFormatExtensible format = AudioFormat.WaveFormat();
+    std::memcpy(record.data(), &format, record.size());
+    OutputPin.Notify(MakeRef<TOWStartWaveOperation>(static_cast<std::int32_t>(AudioFormat.BufferSize()),
+                                                    &record, static_cast<float>(rate)));
+    FStarted = true;
+}
+
+bool TALRealToAudio::HandleInputOperation(TOWPin* pin, const TRefPtr<TOWNotifyOperation>& operation)
+{
+    auto& input = *static_cast<TSLOWQueuedRealSinkPin*>(pin);
+    if (auto start = RefCast<TOWStartSampleRateOperation>(operation))
+    {
+        FBlocksSent = 0;
+        input.SetInputFormat(start->BufferSize(), start->SampleRate());
+        AnnounceStart();
+        return OutputPin.Notify(operation);
+    }
+    if (Is<TOWStopOperation>(*operation))
+    {
+        input.Reset();
+        StopOutput();
+        return OutputPin.Notify(operation);
+    }
+    if (auto supplied = RefCast<TOWSuppliedBufferOperation>(operation))
+    {
+        if (!supplied->Buffer())
+            return false;
+        // A handle of our own on the delivered storage: queued without copying a sample.
+        input.Push(MakeRef<TSLRealBuffer>(*static_cast<ISLBufferCore*>(supplied->Buffer().Get())));
+        input.SetHasData(true);
+        TryProduce();
+        return false;
+    }
+    if (Is<TOWSLResumeOperation>(*operation) && FBlocksSent < 3)
+        return false;
+    return OutputPin.Notify(operation);
+}
+
+bool TALRealToAudio::HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation)
+{
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+        InputPin(i).SetHasData(false);
+    // One request per source: a source feeding several inputs answers all of them at once, which sets their
+    // flags before the loop reaches them.
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+        if (!InputPin(i).HasData())
+            InputPin(i).Notify(operation);
+    return false;
+}
+
+void TALRealToAudio::TryProduce()
+{
+    for (std::size_t i = 0; i < InputPins.Count(); ++i)
+    {
+        TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        if (pin.IsConnected() && pin.Queue().Count() < pin.BlockSize())
+            return;
+    }
+    ProduceBlock();
+}
+
+void TALRealToAudio::ProduceBlock()
+{
+    const std::uint32_t channels = AudioFormat.Channels();
+    const std::uint32_t frames = AudioFormat.BufferSize();
+    auto out =
+        MakeRef<TALAudioBuffer>(AudioFormat.Bits(), AudioFormat.ChannelMask().Mask(), frames, channels);
+    auto scratch = MakeRef<TSLRealBuffer>(frames);
+    for (std::uint32_t i = 0; i < channels && i < InputPins.Count(); ++i)
+    {
+        TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        // An input without a source, or with data but no block length yet, is silent.
+        if (!pin.IsConnected() || !pin.GetBlock(*scratch))
+            scratch->Clear();
+        WriteChannel(i, *scratch, *out);
+    }
+    OutputPin.SendData(out);
+    if (FBlocksSent < 3 && ++FBlocksSent == 3)
+        OutputPin.Notify(MakeRef<TOWSLResumeOperation>());
+}
+
+void TALRealToAudio::WriteChannel(std::uint32_t channel, const TSLRealBuffer& scratch, TALAudioBuffer& out)
+{
+    const std::uint32_t container = ContainerBits(out.GetValidBits());
+    const std::uint32_t step = out.GetBlockAlign();
+    std::uint8_t* destination = out.GetModify() + channel * (container / 8);
+    const double* in = scratch.GetRead();
+    const std::uint32_t count = std::min(scratch.GetSize(), out.GetSize());
+    switch (container)
+    {
+    case 8:
+        // The unsigned offset is 127.
+        WriteColumn(in, count, destination, step,
+                    [](std::uint8_t* p, std::int64_t n)
+                    { *p = static_cast<std::uint8_t>((n + 127) & 0xFF); });
+        break;
+    case 16:
+        WriteColumn(in, count, destination, step,
+                    [](std::uint8_t* p, std::int64_t n)
+                    {
+                        const auto bits = static_cast<std::uint16_t>(static_cast<std::uint64_t>(n));
+                        std::memcpy(p, &bits, 2);
+                    });
+        break;
+    case 24:
+        WriteColumn(in, count, destination, step,
+                    [](std::uint8_t* p, std::int64_t n)
+                    {
+                        const auto bits = static_cast<std::uint64_t>(n);
+                        p[0] = static_cast<std::uint8_t>(bits & 0xFF);
+                        p[1] = static_cast<std::uint8_t>((bits >> 8) & 0xFF);
+                        p[2] = static_cast<std::uint8_t>(((bits >> 16) & 0xFF) | (n < 0 ? 0x80u : 0u));
+                    });
+        break;
+    default:
+        WriteColumn(in, count, destination, step,
+                    [](std::uint8_t* p, std::int64_t n)
+                    {
+                        const auto bits = static_cast<std::uint32_t>(static_cast<std::uint64_t>(n));
+                        std::memcpy(p, &bits, 4);
+                    });
+        break;
+    }
+}
+
+void TALRealToAudio::StopOutput()
+{
+    OutputPin.SendStop();
+    FStarted = false;
+}
+
+}   // namespace harvolin

@@ -1,0 +1,63 @@
+#pragma once
+#include "buffers/ALAudioFormat.h"
+#include "buffers/ALSimpleAudioBuffer.h"
+#include "buffers/SLSimpleDataBuffer.h"
+#include "pins/ALStreamTypes.h"
+#include "pins/OWPinList.h"
+#include "pins/OWPins.h"
+#include "pins/SLMultiInput.h"
+#include "rtl/Component.h"
+#include <cstdint>
+
+namespace harvolin
+{
+
+// Turns one real-valued input per channel into one stream of interleaved integer PCM: input i feeds slot i
+// of every frame. Each value is rounded to the nearest integer (ties to even) and stored in the output
+// width without scaling or clipping. The output takes the highest input rate, which overwrites the
+// format's SampleRate; slower inputs are stretched by nearest-sample picking in their queued pins.
+//
+// Threads: the input handler runs on the thread delivering upstream blocks (the generator's clock thread),
+// the output handler on the thread of the downstream requester; pin deliveries hold the pins' locks, and
+// the format's setters hold the converter's lock, which is in one group with the output pin. The
+// converter's own stream state is changed only inside the handlers.
+class TALRealToAudio final : public TComponent
+{
+public:
+    explicit TALRealToAudio(TComponent* owner);
+    ~TALRealToAudio() override;
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    // Copies the values of format into the owned one (which is never replaced).
+    void SetAudioFormat(const TALAudioFormat& format) { AudioFormat.Assign(format); }
+    [[nodiscard]] TSLOWQueuedRealSinkPin& InputPin(std::size_t index);
+    // The highest rate of the started inputs; 0 before any.
+    [[nodiscard]] double InputRate() const noexcept { return FInputRate; }
+    [[nodiscard]] bool Started() const noexcept { return FStarted; }
+
+    TOWObject Lock;
+    TALOWAudioSourcePin OutputPin;
+    TOWPinList InputPins;
+    TALAudioFormat AudioFormat;
+private:
+    void FormatChanged();
+    void UpdateInputRates();
+    void AnnounceStart();
+    bool HandleInputOperation(TOWPin* pin, const TRefPtr<TOWNotifyOperation>& operation);
+    bool HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation);
+    void TryProduce();
+    void ProduceBlock();
+    void WriteChannel(std::uint32_t channel, const TSLRealBuffer& scratch, TALAudioBuffer& out);
+    void StopOutput();
+    // An input with a source and a start of a positive rate.
+    [[nodiscard]] static bool IsStarted(TSLOWQueuedRealSinkPin& pin);
+
+    double FInputRate = 0.0;
+    std::int32_t FBlocksSent = 0;
+    bool FStarted = false;
+    bool FReady = false;   // the members FormatChanged reaches exist
+};
+
+}   // namespace harvolin

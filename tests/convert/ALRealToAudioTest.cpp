@@ -1,0 +1,378 @@
+#include "convert/ALRealToAudio.h"
+#include "buffers/ALSampleConvert.h"
+#include "gen/SLSignalGen.h"
+#include "gen/SLWaveform.h"
+#include "pins/ALStreamTypes.h"
+#include "pins/SLStreamTypes.h"
+#include "rtl/DescriptionReader.h"
+#include "tests/support/TestThreads.h"
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace harvolin
+{
+namespace
+{
+
+// The audio output's place: records what the converter sends, from whatever thread sends it.
+class TAudioSink final : public TComponent
+{
+public:
+    explicit TAudioSink(TComponent* owner) : TComponent(owner) {}
+    // Before the record goes: the stop that a disconnection brings still reaches it.
+    ~TAudioSink() override { InputPin.Disconnect(); }
+
+    static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info(
+            "TAudioSink", &TComponent::StaticClassInfo(),
+            TPropertyList<TAudioSink>().Object("InputPin", [](TAudioSink& s) { return &s.InputPin; }).Take());
+        return info;
+    }
+    const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    std::vector<std::string> Kinds()
+    {
+        std::lock_guard lock(FLock);
+        return FKinds;
+    }
+    std::vector<TRefPtr<TALAudioBuffer>> Buffers()
+    {
+        std::lock_guard lock(FLock);
+        return FBuffers;
+    }
+    std::vector<TRefPtr<TOWStartWaveOperation>> Starts()
+    {
+        std::lock_guard lock(FLock);
+        return FStarts;
+    }
+
+    TALOWAudioSinkPin InputPin{
+        this, [this](TOWPin*, const TGUID&, std::uint32_t flags, const TRefPtr<TOWNotifyOperation>& operation)
+        {
+            if ((flags & kOWConnectionNotice) == 0)
+                Record(operation);
+            return true;
+        }};
+private:
+    void Record(const TRefPtr<TOWNotifyOperation>& operation)
+    {
+        std::lock_guard lock(FLock);
+        if (auto wave = RefCast<TOWStartWaveOperation>(operation))
+        {
+            FKinds.push_back("startwave");
+            FStarts.push_back(wave);
+        }
+        else if (Is<TOWStartSampleRateOperation>(*operation))
+            FKinds.push_back("start");
+        else if (auto supplied = RefCast<TOWSuppliedBufferOperation>(operation))
+        {
+            FKinds.push_back("data");
+            FBuffers.push_back(RefCast<TALAudioBuffer>(supplied->Buffer()));
+        }
+        else if (Is<TOWSLResumeOperation>(*operation))
+            FKinds.push_back("resume");
+        else if (Is<TOWStopOperation>(*operation))
+            FKinds.push_back("stop");
+        else
+            FKinds.push_back("other");
+    }
+
+    std::mutex FLock;
+    std::vector<std::string> FKinds;
+    std::vector<TRefPtr<TALAudioBuffer>> FBuffers;
+    std::vector<TRefPtr<TOWStartWaveOperation>> FStarts;
+};
+
+// An upstream source a test drives by hand.
+class TRealSource final : public TComponent
+{
+public:
+    explicit TRealSource(TComponent* owner) : TComponent(owner) {}
+    void Start(std::int32_t size, double rate)
+    {
+        OutputPin.Notify(MakeRef<TOWStartSampleRateOperation>(size, rate));
+    }
+    void Send(const std::vector<double>& samples)
+    {
+        auto buffer = MakeRef<TSLRealBuffer>(static_cast<std::uint32_t>(samples.size()));
+        std::copy(samples.begin(), samples.end(), buffer->GetWrite());
+        OutputPin.SendData(buffer);
+    }
+    TSLOWRealSourcePin OutputPin{
+        this, [this](TOWPin*, const TGUID&, std::uint32_t, const TRefPtr<TOWNotifyOperation>& operation)
+        {
+            Requests += Is<TOWMasterPumpOperation>(*operation) ? 1 : 0;
+            return false;
+        }};
+    int Requests = 0;
+};
+
+std::vector<double> Ramp(std::size_t n, double first, double step = 1.0)
+{
+    std::vector<double> samples(n);
+    for (std::size_t i = 0; i < n; ++i)
+        samples[i] = first + step * static_cast<double>(i);
+    return samples;
+}
+
+class ALRealToAudioTest : public ::testing::Test
+{
+protected:
+    ALRealToAudioTest()
+    {
+        FConverter.AudioFormat.SetBufferSize(4);
+        EXPECT_TRUE(FConverter.InputPin(0).Connect(&FLeft.OutputPin));
+        EXPECT_TRUE(FConverter.InputPin(1).Connect(&FRight.OutputPin));
+        EXPECT_TRUE(FSink.InputPin.Connect(&FConverter.OutputPin));
+    }
+    static std::vector<std::int32_t> Channel(TALAudioBuffer& buffer, std::int32_t channel)
+    {
+        std::vector<std::int32_t> samples;
+        for (std::uint32_t frame = 0; frame < buffer.GetSize(); ++frame)
+            samples.push_back(buffer.GetSample(static_cast<std::int32_t>(frame), channel));
+        return samples;
+    }
+
+    TComponentPtr<TComponent> FOwner = MakeComponent<TComponent>();
+    TRealSource& FLeft = CreateComponent<TRealSource>(*FOwner);
+    TRealSource& FRight = CreateComponent<TRealSource>(*FOwner);
+    TALRealToAudio& FConverter = CreateComponent<TALRealToAudio>(*FOwner);
+    TAudioSink& FSink = CreateComponent<TAudioSink>(*FOwner);
+};
+
+TEST_F(ALRealToAudioTest, TheStreamIsAnnouncedOnceEveryInputHasStartedAtTheHighestRate)
+{
+    EXPECT_EQ(FConverter.InputPins.Count(), 2u);
+    FLeft.Start(4, 100000.0);
+    EXPECT_TRUE(FSink.Starts().empty());
+    FRight.Start(4, 100000.0);
+    const auto starts = FSink.Starts();
+    ASSERT_EQ(starts.size(), 1u);
+    const auto& wave = starts[0];
+    EXPECT_FLOAT_EQ(static_cast<float>(wave->SampleRate()), 100000.0f);
+    EXPECT_EQ(wave->SamplesPerSec(), 100000u);
+    EXPECT_EQ(wave->Channels(), 2);
+    EXPECT_EQ(wave->BitsPerSample(), 16);
+    EXPECT_EQ(FConverter.AudioFormat.SampleRate(), 100000u);
+    EXPECT_TRUE(FConverter.Started());
+}
+
+TEST_F(ALRealToAudioTest, EachPairOfBlocksBecomesOneInterleavedBufferRoundedHalfToEven)
+{
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    FLeft.Send({1.5, 2.5, -1.5, 40000.0});
+    EXPECT_TRUE(FSink.Buffers().empty());
+    FRight.Send({0.0, 1.0, -2.0, -3.0});
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    TALAudioBuffer& out = *FSink.Buffers()[0];
+    EXPECT_EQ(out.GetSize(), 4u);
+    EXPECT_EQ(Channel(out, 0), (std::vector<std::int32_t>{2, 2, -2, -25536}));
+    EXPECT_EQ(Channel(out, 1), (std::vector<std::int32_t>{0, 1, -2, -3}));
+}
+
+TEST_F(ALRealToAudioTest, ASlowerInputIsStretchedToTheOutputBlock)
+{
+    FLeft.Start(4, 100000.0);
+    FRight.Start(2, 50000.0);
+    EXPECT_EQ(FConverter.InputPin(0).BlockSize(), 4u);
+    EXPECT_EQ(FConverter.InputPin(1).BlockSize(), 2u);
+    FLeft.Send(Ramp(4, 10.0));
+    FRight.Send({7.0, 9.0});
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    // Positions 0, 0.25, 0.5 and 0.75 pick indices 0, 0, 0 (a half to even) and 1.
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 1), (std::vector<std::int32_t>{7, 7, 7, 9}));
+}
+
+TEST_F(ALRealToAudioTest, ThreeBuffersArePrimedBeforeExactlyOneResume)
+{
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    FLeft.OutputPin.Notify(MakeRef<TOWSLResumeOperation>());   // held back: not primed yet
+    for (int block = 0; block < 4; ++block)
+    {
+        FLeft.Send(Ramp(4, 0.0));
+        FRight.Send(Ramp(4, 0.0));
+    }
+    FLeft.OutputPin.Notify(MakeRef<TOWSLResumeOperation>());   // primed: passed on
+    // Each input's start passes on; the stream is announced when the last input has started.
+    EXPECT_EQ(FSink.Kinds(), (std::vector<std::string>{"start", "startwave", "start", "data", "data", "data",
+                                                       "resume", "data", "resume"}));
+}
+
+TEST_F(ALRealToAudioTest, AStopThenNewStartsAnnounceTheStreamAgain)
+{
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    FLeft.OutputPin.SendStop();
+    EXPECT_FALSE(FConverter.Started());
+    const auto kinds = FSink.Kinds();
+    EXPECT_EQ(std::vector<std::string>(kinds.end() - 2, kinds.end()),
+              (std::vector<std::string>{"stop", "stop"}));
+    FLeft.Start(4, 48000.0);
+    ASSERT_EQ(FSink.Starts().size(), 2u);
+    EXPECT_EQ(FSink.Starts()[1]->SamplesPerSec(), 100000u);   // the highest rate of the started inputs
+}
+
+TEST_F(ALRealToAudioTest, AnUnconnectedInputIsSilentAndDoesNotHoldBackTheOthers)
+{
+    FConverter.InputPin(1).Disconnect();
+    FLeft.Start(4, 100000.0);
+    FLeft.Send(Ramp(4, 1.0));
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 0), (std::vector<std::int32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 1), (std::vector<std::int32_t>{0, 0, 0, 0}));
+}
+
+TEST_F(ALRealToAudioTest, EightBitSamplesCarryTheOffset127)
+{
+    FConverter.AudioFormat.SetBits(8);
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    FLeft.Send({0.0, -128.0, 1.0, 127.0});
+    FRight.Send({0.0, 0.0, 0.0, 0.0});
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    const std::uint8_t* bytes = FSink.Buffers()[0]->GetRead();
+    EXPECT_EQ(bytes[0], 127);
+    EXPECT_EQ(bytes[2], 255);
+    EXPECT_EQ(bytes[4], 128);
+    EXPECT_EQ(bytes[6], 254);
+}
+
+TEST_F(ALRealToAudioTest, ARequestFromDownstreamGoesOnceToEachSource)
+{
+    auto& shared = CreateComponent<TRealSource>(*FOwner);
+    ASSERT_TRUE(FConverter.InputPin(0).Connect(&shared.OutputPin));
+    ASSERT_TRUE(FConverter.InputPin(1).Connect(&shared.OutputPin));
+    FSink.InputPin.RequestData(&FSink);
+    EXPECT_EQ(shared.Requests, 2);   // the source answers nothing, so both inputs still ask
+    EXPECT_EQ(FLeft.Requests, 0);
+}
+
+TEST_F(ALRealToAudioTest, ChannelsFollowTheFormat)
+{
+    FConverter.AudioFormat.SetChannels(3);
+    EXPECT_EQ(FConverter.InputPins.Count(), 3u);
+    FConverter.AudioFormat.SetChannels(1);
+    EXPECT_EQ(FConverter.InputPins.Count(), 1u);
+    EXPECT_EQ(FLeft.OutputPin.SinkCount(), 1u);
+    EXPECT_EQ(FRight.OutputPin.SinkCount(), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+// The window's pipeline read from a description, playing on the generator's clock thread.
+class TPipelineForm final : public TComponent
+{
+public:
+    explicit TPipelineForm(TComponent* owner) : TComponent(owner, TComponentKind::ckForm) {}
+    static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TPipelineForm", &TComponent::StaticClassInfo(), {});
+        return info;
+    }
+    const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+class ALRealToAudioConcurrencyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { RegisterComponentClass<TAudioSink>(); }
+};
+
+TEST_F(ALRealToAudioConcurrencyTest, TheGeneratorsToneReachesBothChannelsBitForBit)
+{
+    auto form = MakeComponent<TPipelineForm>();
+    ReadDescription(*form, "object fmMain: TPipelineForm\n"
+                           "  object SLSignalGen1: TSLSignalGen\n"
+                           "    Enabled = False\n"
+                           "    SampleRate = 100000.0\n"
+                           "    Frequency = 1000.0\n"
+                           "    OutputPin.SinkPins = (\n"
+                           "      (ALRealToAudio1.InputPins._Pin1 'ALRealToAudio1.InputPins.Pin [1]')\n"
+                           "      (ALRealToAudio1.InputPins._Pin0 'ALRealToAudio1.InputPins.Pin [0]'))\n"
+                           "  end\n"
+                           "  object ALRealToAudio1: TALRealToAudio\n"
+                           "    AudioFormat.SampleRate = 44100\n"
+                           "    InputPins.Count = 2\n"
+                           "    InputPins.PinsOwner = True\n"
+                           "    InputPins.Pins = (SLSignalGen1.OutputPin SLSignalGen1.OutputPin)\n"
+                           "    OutputPin.SinkPins = (Sink.InputPin)\n"
+                           "  end\n"
+                           "  object Sink: TAudioSink\n"
+                           "    InputPin.SourcePin = ALRealToAudio1.OutputPin\n"
+                           "  end\n"
+                           "end\n");
+    TComponent& gen = *form->FindComponent("SLSignalGen1");
+    TComponent& converter = *form->FindComponent("ALRealToAudio1");
+    TComponent& sinkComponent = *form->FindComponent("Sink");
+    auto& signal = dynamic_cast<TSLSignalGen&>(gen);
+    auto& audio = dynamic_cast<TALRealToAudio&>(converter);
+    auto& sink = dynamic_cast<TAudioSink&>(sinkComponent);
+    ASSERT_EQ(signal.OutputPin.SinkCount(), 2u);
+    ASSERT_EQ(audio.OutputPin.SinkCount(), 1u);
+
+    signal.SetEnabled(true);
+    ASSERT_TRUE(Eventually([&] { return sink.Buffers().size() >= 2; }));
+    signal.SetFrequency(3000.0);
+    ASSERT_TRUE(Eventually([&] { return sink.Buffers().size() >= 5; }));
+    signal.SetEnabled(false);
+
+    ASSERT_EQ(sink.Starts().size(), 1u);
+    EXPECT_EQ(sink.Starts()[0]->SamplesPerSec(), 100000u);
+    EXPECT_FLOAT_EQ(static_cast<float>(sink.Starts()[0]->SampleRate()), 100000.0f);
+    EXPECT_EQ(audio.AudioFormat.SampleRate(), 100000u);
+    EXPECT_EQ(sink.Starts()[0]->Format()[4] | (sink.Starts()[0]->Format()[5] << 8) |
+                  (sink.Starts()[0]->Format()[6] << 16),
+              100000);
+    const auto kinds = sink.Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "resume"), 1);
+    const auto resume = std::find(kinds.begin(), kinds.end(), "resume");
+    EXPECT_EQ(std::count(kinds.begin(), resume, "data"), 3);
+
+    // The same synthesis block by block, the frequency changing between two blocks: find the first block
+    // that no longer follows 1000 Hz, then every block must follow a synthesis that changed right there.
+    const auto buffers = sink.Buffers();
+    auto reference = [&](std::size_t change)
+    {
+        TSLWaveform wave;
+        wave.SetSignalType(stTone);
+        wave.SetAmplitude(20000.0);
+        wave.SampleRateChanged(100000.0);
+        wave.SetFrequency(1000.0);
+        wave.ResetState();
+        std::vector<std::vector<double>> blocks(buffers.size(), std::vector<double>(1024));
+        for (std::size_t b = 0; b < buffers.size(); ++b)
+        {
+            if (b == change)
+                wave.SetFrequency(3000.0);
+            wave.GenerateBlock(blocks[b].data(), 1024);
+        }
+        return blocks;
+    };
+    auto matches = [](const std::vector<double>& expected, TALAudioBuffer& buffer)
+    {
+        if (buffer.GetSize() != expected.size())
+            return false;
+        for (std::int32_t k = 0; k < 1024; ++k)
+            if (buffer.GetSample(k, 0) != static_cast<std::int32_t>(RoundHalfEven(expected[k])) ||
+                buffer.GetSample(k, 1) != buffer.GetSample(k, 0))
+                return false;
+        return true;
+    };
+    const auto unchanged = reference(buffers.size());
+    std::size_t change = 0;
+    while (change < buffers.size() && matches(unchanged[change], *buffers[change]))
+        ++change;
+    ASSERT_GE(change, 2u);
+    ASSERT_LT(change, buffers.size());
+    const auto changed = reference(change);
+    for (std::size_t b = 0; b < buffers.size(); ++b)
+        EXPECT_TRUE(matches(changed[b], *buffers[b])) << "block " << b << " of " << buffers.size();
+}
+
+}   // namespace
+}   // namespace harvolin
