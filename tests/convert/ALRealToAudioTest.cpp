@@ -217,6 +217,16 @@ TEST_F(ALRealToAudioTest, AStopThenNewStartsAnnounceTheStreamAgain)
     EXPECT_EQ(FSink.Starts()[1]->SamplesPerSec(), 100000u);   // the highest rate of the started inputs
 }
 
+TEST_F(ALRealToAudioTest, AStartOfRateZeroCountsAsNoStart)
+{
+    FLeft.Start(4, 0.0);
+    FRight.Start(4, 100000.0);
+    EXPECT_TRUE(FSink.Starts().empty());
+    EXPECT_FALSE(FConverter.Started());
+    FLeft.Start(4, 100000.0);
+    EXPECT_EQ(FSink.Starts().size(), 1u);
+}
+
 TEST_F(ALRealToAudioTest, AnUnconnectedInputIsSilentAndDoesNotHoldBackTheOthers)
 {
     FConverter.InputPin(1).Disconnect();
