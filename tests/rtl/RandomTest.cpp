@@ -1,5 +1,6 @@
 #include "rtl/Random.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -70,9 +71,16 @@ TEST_F(RandomTest, DrawsFromTheSameSeedLandAtTheSameFractionOfTheirRanges)
 
 TEST(TimeOfDayTest, SystemClockGivesTheTimeOfDayInUniversalTime)
 {
-    const std::time_t before = std::time(nullptr);
+    // The reference is the same precise clock: std::time() may read a coarser one that lags behind it by
+    // a tick, which made this check fail now and then.
+    const auto seconds = []
+    {
+        using namespace std::chrono;
+        return duration_cast<std::chrono::seconds>(system_clock::now().time_since_epoch()).count();
+    };
+    const std::int64_t before = seconds();
     const TTimeOfDay now = SystemTimeOfDay().Now();
-    const std::time_t after = std::time(nullptr);
+    const std::int64_t after = seconds();
     const std::int64_t secondsOfDay = MillisecondsOfDay(now) / 1000;
     const std::int64_t beforeOfDay = before % 86400;
     const std::int64_t afterOfDay = after % 86400;
