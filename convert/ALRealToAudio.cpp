@@ -200,27 +200,38 @@ void TALRealToAudio::ProduceBlock()
     const std::uint32_t frames = AudioFormat.BufferSize();
     auto out =
         MakeRef<TALAudioBuffer>(AudioFormat.Bits(), AudioFormat.ChannelMask().Mask(), frames, channels);
-    auto scratch = MakeRef<TSLRealBuffer>(frames);
+    TRefPtr<TSLRealBuffer> scratch;
     for (std::uint32_t i = 0; i < channels && i < InputPins.Count(); ++i)
     {
         TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        // A block that lies whole in the oldest queued buffer is written from there, without a copy.
+        if (pin.IsConnected() && pin.BlockSize() == frames)
+            if (const double* direct = pin.Queue().Peek(frames))
+            {
+                WriteChannel(i, direct, frames, *out);
+                pin.Queue().Skip(frames);
+                continue;
+            }
+        if (!scratch)
+            scratch = MakeRef<TSLRealBuffer>(frames);
         // An input without a source, or with data but no block length yet, is silent.
         if (!pin.IsConnected() || !pin.GetBlock(*scratch))
             scratch->Clear();
-        WriteChannel(i, *scratch, *out);
+        WriteChannel(i, scratch->GetRead(), scratch->GetSize(), *out);
     }
     OutputPin.SendData(out);
     if (FBlocksSent < 3 && ++FBlocksSent == 3)
         OutputPin.Notify(MakeRef<TOWSLResumeOperation>());
 }
 
-void TALRealToAudio::WriteChannel(std::uint32_t channel, const TSLRealBuffer& scratch, TALAudioBuffer& out)
+void TALRealToAudio::WriteChannel(std::uint32_t channel, const double* samples, std::uint32_t count,
+                                  TALAudioBuffer& out)
 {
     const std::uint32_t container = ContainerBits(out.GetValidBits());
     const std::uint32_t step = out.GetBlockAlign();
     std::uint8_t* destination = out.GetModify() + channel * (container / 8);
-    const double* in = scratch.GetRead();
-    const std::uint32_t count = std::min(scratch.GetSize(), out.GetSize());
+    const double* in = samples;
+    count = std::min(count, out.GetSize());
     switch (container)
     {
     case 8:

@@ -49,7 +49,7 @@ private:
     bool HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation);
     void TryProduce();
     void ProduceBlock();
-    void WriteChannel(std::uint32_t channel, const TSLRealBuffer& scratch, TALAudioBuffer& out);
+    void WriteChannel(std::uint32_t channel, const double* samples, std::uint32_t count, TALAudioBuffer& out);
     void StopOutput();
     // An input with a source and a start of a positive rate.
     [[nodiscard]] static bool IsStarted(TSLOWQueuedRealSinkPin& pin);

@@ -49,6 +49,28 @@ bool TSLBufferQueue::Pop(TSLRealBuffer& target)
     return true;
 }
 
+const double* TSLBufferQueue::Peek(std::uint32_t count)
+{
+    TCriticalSectionGuard guard(FLock);
+    if (count == 0 || FItems.empty() || FItems.front()->GetSize() - FOffset < count)
+        return nullptr;
+    return FItems.front()->GetRead() + FOffset;
+}
+
+void TSLBufferQueue::Skip(std::uint32_t count)
+{
+    TCriticalSectionGuard guard(FLock);
+    if (FItems.empty() || FItems.front()->GetSize() - FOffset < count)
+        return;
+    FOffset += count;
+    FCount -= count;
+    if (FOffset == FItems.front()->GetSize())
+    {
+        FItems.pop_front();
+        FOffset = 0;
+    }
+}
+
 void TSLBufferQueue::Clear()
 {
     TCriticalSectionGuard guard(FLock);

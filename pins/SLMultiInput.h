@@ -27,6 +27,12 @@ public:
     // out; false, changing nothing, while fewer are queued.
     bool Pop(TSLRealBuffer& target);
     void Clear();
+    // The next count samples when the oldest buffer holds them all in one run, else null: a reader that
+    // takes them there, then Skip(count), saves the copy of a Pop. The pointer is valid until Skip, Pop or
+    // Clear; only the thread that takes samples out may use it.
+    [[nodiscard]] const double* Peek(std::uint32_t count);
+    // Takes out count samples that Peek(count) returned.
+    void Skip(std::uint32_t count);
     // Samples queued and not taken yet; samples taken from the oldest buffer; buffers held.
     [[nodiscard]] std::uint32_t Count();
     [[nodiscard]] std::uint32_t Offset();

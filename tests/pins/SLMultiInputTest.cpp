@@ -63,6 +63,26 @@ TEST_F(SLMultiInputTest, APopEndingAtABuffersEndReleasesIt)
     EXPECT_FALSE(queue.Pop(*block));
 }
 
+TEST_F(SLMultiInputTest, APeekSeesOnlyARunWithinTheOldestBufferAndSkipTakesItOut)
+{
+    TSLBufferQueue queue;
+    queue.Push(Ramp(6, 0.0));
+    queue.Push(Ramp(4, 6.0));
+    const double* run = queue.Peek(4);
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(run[3], 3.0);
+    queue.Skip(4);
+    EXPECT_EQ(queue.Offset(), 4u);
+    EXPECT_EQ(queue.Peek(4), nullptr);   // it would cross into the next buffer
+    queue.Skip(4);                       // refused likewise
+    EXPECT_EQ(queue.Count(), 6u);
+    ASSERT_NE(queue.Peek(2), nullptr);
+    queue.Skip(2);
+    EXPECT_EQ(queue.BufferCount(), 1u);
+    EXPECT_EQ(queue.Offset(), 0u);
+    EXPECT_EQ(queue.Peek(4)[0], 6.0);
+}
+
 TEST_F(SLMultiInputTest, TheBlockSizeFollowsTheRatesRoundedHalfToEven)
 {
     FPin.SetInputFormat(1024, 100000.0);
