@@ -23,6 +23,9 @@ namespace harvolin
 // converter's own stream state is changed only inside the handlers.
 class TALRealToAudio final : public TComponent
 {
+    // First of all members: the format's constructor calls FormatChanged before the members after it exist,
+    // and this says whether they do.
+    bool FReady = false;
 public:
     explicit TALRealToAudio(TComponent* owner);
     ~TALRealToAudio() override;
@@ -57,7 +60,6 @@ private:
     double FInputRate = 0.0;
     std::int32_t FBlocksSent = 0;
     bool FStarted = false;
-    bool FReady = false;   // the members FormatChanged reaches exist
 };
 
 }   // namespace harvolin

@@ -32,8 +32,9 @@ protected:
                   })
         {
         }
-        TALOWAudioSinkPin Pin;
+        // Before the pin: its last stop, as it disconnects on destruction, still finds the record.
         std::vector<std::string> Kinds;
+        TALOWAudioSinkPin Pin;
     };
 
     TComponentPtr<TComponent> FOwner = MakeComponent<TComponent>();

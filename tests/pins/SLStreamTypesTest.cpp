@@ -41,9 +41,10 @@ public:
               })
     {
     }
-    TSLOWRealSinkPin Pin;
+    // Before the pin: its last stop, as it disconnects on destruction, still finds the record.
     std::vector<std::string> Kinds;
     std::vector<TRefPtr<TOWNotifyOperation>> Operations;
+    TSLOWRealSinkPin Pin;
 };
 
 class SLStreamTypesTest : public ::testing::Test
