@@ -678,8 +678,7 @@ void TOWExtCollection::ItemNamed(TCollectionItem& item)
 
 TOWExtCollectionItem::~TOWExtCollectionItem()
 {
-    if (FAutoNil != nullptr)
-        FAutoNilClear(FAutoNil);
+    FAutoNil.Clear();
 }
 
 }   // namespace harvolin

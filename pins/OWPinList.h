@@ -190,16 +190,11 @@ public:
 
     template <class T>
     requires std::derived_from<T, TOWExtCollectionItem>
-    void SetAutoNilReference(T** variable) noexcept
-    {
-        FAutoNil = variable;
-        FAutoNilClear = [](void* v) { *static_cast<T**>(v) = nullptr; };
-    }
+    void SetAutoNilReference(T** variable) noexcept { FAutoNil.Bind(variable); }
 private:
     friend class TOWExtCollection;
 
-    void* FAutoNil = nullptr;
-    void (*FAutoNilClear)(void*) = nullptr;
+    TOWAutoNil FAutoNil;
     bool FAnnounced = false;   // named once already
 };
 

@@ -1138,8 +1138,7 @@ TOWSourcePin::~TOWSourcePin()
         FFunctionSinks.Clear();
         FDataTypeSinks.Clear();
     }
-    if (FAutoNil != nullptr)
-        FAutoNilClear(FAutoNil);
+    FAutoNil.Clear();
 }
 
 IOWInterface* TOWSourcePin::GetTypeInterface(const TGUID& iid)
@@ -1559,8 +1558,7 @@ TOWSinkPin::~TOWSinkPin()
         FFunctionSources.clear();
         FDataTypeSources.clear();
     }
-    if (FAutoNil != nullptr)
-        FAutoNilClear(FAutoNil);
+    FAutoNil.Clear();
 }
 
 IOWInterface* TOWSinkPin::GetTypeInterface(const TGUID& iid)

@@ -233,6 +233,28 @@ public:
 template <class I>
 [[nodiscard]] I* QueryPinInterface(TOWPin& pin, const TGUID& iid);
 
+// The AutoNilReference of pins and collection items: a variable that holds the object and is set to null
+// when the object goes. Bound to the variable's own type, so that a typed pin variable can be given.
+class TOWAutoNil
+{
+public:
+    template <class T>
+    void Bind(T** variable) noexcept
+    {
+        FVariable = variable;
+        FClear = [](void* v) { *static_cast<T**>(v) = nullptr; };
+    }
+    // Sets the bound variable, if any, to null.
+    void Clear() noexcept
+    {
+        if (FVariable != nullptr)
+            FClear(FVariable);
+    }
+private:
+    void* FVariable = nullptr;
+    void (*FClear)(void*) = nullptr;
+};
+
 // A method reference: the code and the object it runs on. Trivially copyable, so that delivery snapshots
 // copy records without allocating. Called as handler(target, type, flags, operation); true means handled.
 class TOWPinHandler
@@ -624,11 +646,7 @@ public:
     // variable is set to null when the pin is destroyed; null stops that.
     template <class T>
     requires std::derived_from<T, TOWSourcePin>
-    void SetAutoNilReference(T** variable) noexcept
-    {
-        FAutoNil = variable;
-        FAutoNilClear = [](void* v) { *static_cast<T**>(v) = nullptr; };
-    }
+    void SetAutoNilReference(T** variable) noexcept { FAutoNil.Bind(variable); }
 private:
     friend class TOWSinkPin;
     friend class TOWSinkPinList;
@@ -642,8 +660,7 @@ private:
     bool FInDependencyWalk = false;
     std::vector<std::string> FPendingSinkNames;
     std::vector<std::string> FPendingSinkDisplayNames;
-    void* FAutoNil = nullptr;
-    void (*FAutoNilClear)(void*) = nullptr;
+    TOWAutoNil FAutoNil;
 };
 
 // An input: connected to at most one source; sends operations upstream to it.
@@ -716,11 +733,7 @@ public:
 
     template <class T>
     requires std::derived_from<T, TOWSinkPin>
-    void SetAutoNilReference(T** variable) noexcept
-    {
-        FAutoNil = variable;
-        FAutoNilClear = [](void* v) { *static_cast<T**>(v) = nullptr; };
-    }
+    void SetAutoNilReference(T** variable) noexcept { FAutoNil.Bind(variable); }
 
     // Rebuilds the upstream chain after the links around this sink changed; the caller holds GlobalLock
     // for writing.
@@ -747,8 +760,7 @@ private:
     std::vector<TOWObject*> FUpstreamChain;   // changed under GlobalLock write
     std::string FPendingSourceName;
     std::string FPendingSourceDisplayName;
-    void* FAutoNil = nullptr;
-    void (*FAutoNilClear)(void*) = nullptr;
+    TOWAutoNil FAutoNil;
 };
 
 // A peer of a state group: whatever one member sends reaches the others.
