@@ -103,11 +103,12 @@ IOWInterface* TALOWAudioSourcePin::QueryInterface(const TGUID& iid)
 bool TALOWAudioSourcePin::Notify(const TRefPtr<TOWNotifyOperation>& operation)
 {
     const bool result = TSLOWSourcePin::Notify(operation);
-    TOWWriteLockSection self(*this);
-    if (Is<TOWSLResumeOperation>(*operation))
-        FLastResume = operation;
-    else if (Is<TOWStopOperation>(*operation))
-        FLastResume.Reset();
+    const bool resume = Is<TOWSLResumeOperation>(*operation);
+    if (resume || Is<TOWStopOperation>(*operation))
+    {
+        TOWWriteLockSection self(*this);
+        FLastResume = resume ? operation : nullptr;
+    }
     return result;
 }
 

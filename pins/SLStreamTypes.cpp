@@ -91,11 +91,13 @@ bool TSLOWSourcePin::ClockHandler(TOWPin* target, const TGUID& typeGuid, std::ui
 bool TSLOWSourcePin::Notify(const TRefPtr<TOWNotifyOperation>& operation)
 {
     const bool result = TOWSourcePin::Notify(operation);
-    TOWWriteLockSection self(*this);
-    if (Is<TOWStartOperation>(*operation))
-        FLastStart = operation;
-    else if (Is<TOWStopOperation>(*operation))
-        FLastStart.Reset();
+    // Blocks, the common case, change nothing here: only starts and stops take the section again.
+    const bool start = Is<TOWStartOperation>(*operation);
+    if (start || Is<TOWStopOperation>(*operation))
+    {
+        TOWWriteLockSection self(*this);
+        FLastStart = start ? operation : nullptr;
+    }
     return result;
 }
 
