@@ -63,7 +63,7 @@ void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object,
             AddProperties(out, *held, Extend(prefix, property->Name), ancestors);
             continue;
         }
-        if (!property->Get || !property->Set)
+        if (!property->Get || !property->Set || (property->Stored && !property->Stored(object)))
             continue;
         TDescValue value = property->Get(object);
         if (property->Default && SameStoredValue(value, *property->Default))

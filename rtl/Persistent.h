@@ -137,6 +137,7 @@ struct TPropertyInfo
     std::function<void(TPersistent&, const TDescValue&)> Set;   // null: read-only, never stored
     std::function<TPersistent*(TPersistent&)> Object;           // pkClass only
     std::optional<TDescValue> Default;                          // not stored while the value equals it
+    std::function<bool(const TPersistent&)> Stored;             // null: stored; false: not stored now
 };
 
 // The class name and published properties of a class, its ancestors' included. Made once per class (a
@@ -224,6 +225,56 @@ public:
                 throw EReadError("'" + id + "' is not a value of " + propertyName);
             },
             Optional(defaultValue, toValue));
+    }
+    // A set stored by element names: names[i] is the identifier of bit i. get returns and set takes the bits;
+    // an element that is no name raises EReadError and sets nothing.
+    template <class TGet, class TSet>
+    TPropertyList& SetOf(std::string name, std::vector<std::string> names, TGet get, TSet set,
+                         std::optional<std::uint32_t> defaultValue = {})
+    {
+        auto toValue = [names](std::uint32_t bits)
+        {
+            std::vector<std::string> elements;
+            for (std::size_t i = 0; i < names.size() && i < 32; ++i)
+                if ((bits & (std::uint32_t{1} << i)) != 0)
+                    elements.push_back(names[i]);
+            return TDescValue::Set(std::move(elements));
+        };
+        auto propertyName = name;
+        return Add(
+            std::move(name), TPropertyKind::pkSet,
+            [get, toValue](const T& o) { return toValue(static_cast<std::uint32_t>(get(o))); },
+            [set, names, propertyName](T& o, const TDescValue& v)
+            {
+                std::uint32_t bits = 0;
+                for (const std::string& element : v.AsSet())
+                {
+                    std::size_t i = 0;
+                    while (i < names.size() && names[i] != element)
+                        ++i;
+                    if (i == names.size() || i >= 32)
+                        throw EReadError("'" + element + "' is not an element of " + propertyName);
+                    bits |= std::uint32_t{1} << i;
+                }
+                set(o, bits);
+            },
+            Optional(defaultValue, toValue));
+    }
+    // A property whose accessors speak stored-description values themselves (a colour stored by name or
+    // number, a reference to another component by name).
+    template <class TGet, class TSet>
+    TPropertyList& Value(std::string name, TPropertyKind kind, TGet get, TSet set,
+                         std::optional<TDescValue> defaultValue = {})
+    {
+        return Add(std::move(name), kind, get, set, std::move(defaultValue));
+    }
+    // Makes the property added last stored only while stored(object) is true.
+    template <class TStored>
+    TPropertyList& StoredWhen(TStored stored)
+    {
+        FProperties.back().Stored = [stored](const TPersistent& o)
+        { return stored(static_cast<const T&>(o)); };
+        return *this;
     }
     // A property holding an object of its own (a format, a pin, a pin list).
     template <class TObject>

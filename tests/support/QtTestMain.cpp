@@ -1,0 +1,20 @@
+// main() of the tests that use real Qt widgets: they run headless on the offscreen platform unless the
+// caller chose another, and every test sees the one QApplication.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    // Test discovery runs this binary at build time too, possibly without the test command's environment.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // A private runtime directory keeps Qt from warning about a missing or shared one.
+    QTemporaryDir runtimeDir(QDir::tempPath() + "/harvolin-qt-XXXXXX");
+    if (std::getenv("XDG_RUNTIME_DIR") == nullptr && runtimeDir.isValid())
+        setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
+    testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
