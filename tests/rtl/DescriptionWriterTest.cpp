@@ -112,3 +112,60 @@ TEST_F(DescriptionWriterTest, WrittenTextReadsBackEqualAndWritesIdentically)
 
 }   // namespace
 }   // namespace harvolin
+
+namespace harvolin
+{
+namespace
+{
+
+// A component with a set stored by element names and a value stored only while a switch allows it.
+class TFlagsComponent final : public TComponent
+{
+public:
+    explicit TFlagsComponent(TComponent* owner) : TComponent(owner) {}
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TFlagsComponent", &TComponent::StaticClassInfo(),
+                                     TPropertyList<TFlagsComponent>()
+                                         .SetOf(
+                                             "Options", {"foFirst", "foSecond", "foThird"},
+                                             [](const TFlagsComponent& o) { return o.FOptions; },
+                                             [](TFlagsComponent& o, std::uint32_t v) { o.FOptions = v; }, 5U)
+                                         .Integer(
+                                             "Shade", [](const TFlagsComponent& o) { return o.FShade; },
+                                             [](TFlagsComponent& o, int v) { o.FShade = v; })
+                                         .StoredWhen([](const TFlagsComponent& o) { return !o.FInherit; })
+                                         .Take());
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    std::uint32_t FOptions = 5;
+    int FShade = 3;
+    bool FInherit = false;
+};
+
+TEST(DescriptionSetAndStoredTest, SetsTravelByElementNamesAndStoredPredicatesDecide)
+{
+    RegisterComponentClass<TFlagsComponent>();
+    TComponentPtr<TFlagsComponent> component = MakeComponent<TFlagsComponent>();
+    component->SetName("Flags1");
+    EXPECT_EQ(WriteDescription(*component), "object Flags1: TFlagsComponent\n  Shade = 3\nend\n");
+    component->FOptions = 2;
+    component->FInherit = true;
+    const std::string text = WriteDescription(*component);
+    EXPECT_EQ(text, "object Flags1: TFlagsComponent\n  Options = [foSecond]\nend\n");
+    const TComponentPtr<TComponent> read =
+        ReadComponent("object Flags2: TFlagsComponent\n  Options = [foThird, foFirst]\n  Shade = 8\nend\n");
+    EXPECT_EQ(dynamic_cast<TFlagsComponent&>(*read).FOptions, 5U);
+    EXPECT_EQ(dynamic_cast<TFlagsComponent&>(*read).FShade, 8);
+
+    TComponentPtr<TTestForm> owner = MakeComponent<TTestForm>();
+    EXPECT_THROW(ReadComponent("object Flags3: TFlagsComponent\n  Options = [foFourth]\nend\n", *owner),
+                 EReadError);
+    EXPECT_EQ(owner->ComponentCount(), 0U);
+}
+
+}   // namespace
+}   // namespace harvolin
