@@ -21,17 +21,18 @@ QWidget* ParentWidgetOf(TComponent* owner)
 template <class F>
 void Guarded(const TComponent& control, F&& handle) noexcept
 {
+    const auto who = [&] { return control.Name().empty() ? control.ClassName() : control.Name(); };
     try
     {
         handle();
     }
     catch (const std::exception& error)
     {
-        qWarning("%s: an event handler raised: %s", control.Name().c_str(), error.what());
+        qWarning("%s: an event handler raised: %s", who().c_str(), error.what());
     }
     catch (...)
     {
-        qWarning("%s: an event handler raised an unknown exception", control.Name().c_str());
+        qWarning("%s: an event handler raised an unknown exception", who().c_str());
     }
 }
 
