@@ -16,26 +16,6 @@ QWidget* ParentWidgetOf(TComponent* owner)
     return dynamic_cast<QWidget*>(owner);
 }
 
-// No exception may leave a Qt event handler: Qt cannot unwind through its event loop. What a handler of
-// ours raises ends that one event; the control stays as the handler left it.
-template <class F>
-void Guarded(const TComponent& control, F&& handle) noexcept
-{
-    const auto who = [&] { return control.Name().empty() ? control.ClassName() : control.Name(); };
-    try
-    {
-        handle();
-    }
-    catch (const std::exception& error)
-    {
-        qWarning("%s: an event handler raised: %s", who().c_str(), error.what());
-    }
-    catch (...)
-    {
-        qWarning("%s: an event handler raised an unknown exception", who().c_str());
-    }
-}
-
 bool ButtonOf(Qt::MouseButton qt, TMouseButton& button) noexcept
 {
     switch (qt)
@@ -55,6 +35,12 @@ bool ButtonOf(Qt::MouseButton qt, TMouseButton& button) noexcept
 }
 
 }   // namespace
+
+void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept
+{
+    const std::string& name = control.Name().empty() ? control.ClassName() : control.Name();
+    qWarning("%s: %s raised: %s", name.c_str(), what, message);
+}
 
 std::uint32_t ShiftStateOf(Qt::KeyboardModifiers modifiers) noexcept
 {
@@ -293,13 +279,14 @@ void TControl::mousePressEvent(QMouseEvent* event)
     const QPoint p = event->position().toPoint();
     if (button == TMouseButton::mbLeft)
         FPressed = true;
-    Guarded(*this, [&] { MouseDown(button, ShiftStateOf(event->modifiers()), p.x(), p.y()); });
+    GuardEvent(*this, "an event handler",
+               [&] { MouseDown(button, ShiftStateOf(event->modifiers()), p.x(), p.y()); });
 }
 
 void TControl::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint p = event->position().toPoint();
-    Guarded(*this, [&] { MouseMove(ShiftStateOf(event->modifiers()), p.x(), p.y()); });
+    GuardEvent(*this, "an event handler", [&] { MouseMove(ShiftStateOf(event->modifiers()), p.x(), p.y()); });
 }
 
 void TControl::mouseReleaseEvent(QMouseEvent* event)
@@ -311,19 +298,19 @@ void TControl::mouseReleaseEvent(QMouseEvent* event)
     const bool click = button == TMouseButton::mbLeft && FPressed && rect().contains(p);
     if (button == TMouseButton::mbLeft)
         FPressed = false;
-    Guarded(*this,
-            [&]
-            {
-                MouseUp(button, ShiftStateOf(event->modifiers()), p.x(), p.y());
-                if (click && OnClick)
-                    OnClick(*this);
-            });
+    GuardEvent(*this, "an event handler",
+               [&]
+               {
+                   MouseUp(button, ShiftStateOf(event->modifiers()), p.x(), p.y());
+                   if (click && OnClick)
+                       OnClick(*this);
+               });
 }
 
 void TControl::keyPressEvent(QKeyEvent* event)
 {
     int key = event->key();
-    Guarded(*this, [&] { KeyDown(key, ShiftStateOf(event->modifiers())); });
+    GuardEvent(*this, "an event handler", [&] { KeyDown(key, ShiftStateOf(event->modifiers())); });
     if (key != 0)
         event->ignore();   // not taken: the parent may use it
 }
@@ -331,25 +318,25 @@ void TControl::keyPressEvent(QKeyEvent* event)
 void TControl::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
-    Guarded(*this, [&] { DoEnter(); });
+    GuardEvent(*this, "an event handler", [&] { DoEnter(); });
 }
 
 void TControl::focusOutEvent(QFocusEvent* event)
 {
     QWidget::focusOutEvent(event);
-    Guarded(*this, [&] { DoExit(); });
+    GuardEvent(*this, "an event handler", [&] { DoExit(); });
 }
 
 void TControl::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
-    Guarded(*this, [&] { MouseEntered(*this); });
+    GuardEvent(*this, "an event handler", [&] { MouseEntered(*this); });
 }
 
 void TControl::leaveEvent(QEvent* event)
 {
     QWidget::leaveEvent(event);
-    Guarded(*this, [&] { MouseLeft(*this); });
+    GuardEvent(*this, "an event handler", [&] { MouseLeft(*this); });
 }
 
 void TControl::changeEvent(QEvent* event)
@@ -358,9 +345,9 @@ void TControl::changeEvent(QEvent* event)
     if (event->type() == QEvent::EnabledChange)
         Invalidate();
     else if (event->type() == QEvent::FontChange)
-        Guarded(*this, [&] { FontChanged(*this); });
+        GuardEvent(*this, "an event handler", [&] { FontChanged(*this); });
     else if (event->type() == QEvent::WindowTitleChange)
-        Guarded(*this, [&] { TextChanged(*this); });
+        GuardEvent(*this, "an event handler", [&] { TextChanged(*this); });
 }
 
 }   // namespace harvolin

@@ -149,6 +149,28 @@ private:
     bool FPressed = false;   // a left press inside, for OnClick on release inside
 };
 
+void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept;
+
+// Runs handle inside a Qt event of the control. No exception may cross Qt's event loop, so what handle
+// raises ends that one event and is reported as a warning naming the control and `what`; the control stays
+// as handle left it.
+template <class F>
+void GuardEvent(const TComponent& control, const char* what, F&& handle) noexcept
+{
+    try
+    {
+        handle();
+    }
+    catch (const std::exception& error)
+    {
+        ReportEventFailure(control, what, error.what());
+    }
+    catch (...)
+    {
+        ReportEventFailure(control, what, "an unknown exception");
+    }
+}
+
 // Qt's modifier keys as Shift, Ctrl and Alt bits.
 [[nodiscard]] std::uint32_t ShiftStateOf(Qt::KeyboardModifiers modifiers) noexcept;
 

@@ -53,15 +53,12 @@ void TVrCustomImageControl::ClearBitmapCanvas()
 
 void TVrCustomImageControl::paintEvent(QPaintEvent*)
 {
-    try
-    {
-        ClearBitmapCanvas();
-        Paint();
-    }
-    catch (const std::exception& error)
-    {
-        qWarning("%s: painting failed: %s", Name().c_str(), error.what());
-    }
+    GuardEvent(*this, "painting",
+               [&]
+               {
+                   ClearBitmapCanvas();
+                   Paint();
+               });
     QPainter painter(this);
     painter.drawImage(0, 0, FBitmap);
 }
@@ -172,15 +169,12 @@ void TVrGraphicImageControl::paintEvent(QPaintEvent* event)
     if (FFullPaintNeeded || FBitmap.size() != size() || (FTransparent && FBackgroundNeeded))
     {
         FFullPaintNeeded = false;
-        try
-        {
-            ClearBitmapCanvas();
-            Paint();
-        }
-        catch (const std::exception& error)
-        {
-            qWarning("%s: painting failed: %s", Name().c_str(), error.what());
-        }
+        GuardEvent(*this, "painting",
+                   [&]
+                   {
+                       ClearBitmapCanvas();
+                       Paint();
+                   });
         if (FTransparent)
             FBackgroundNeeded = true;
     }
