@@ -341,6 +341,15 @@ TEST_F(VrTrackBarTest, DraggingTheThumbFiresOnChangeOncePerChange)
     TVrTrackBar& bar = MakeBar(1, 20, 10, 1);
     UseFourStateThumb(bar, MakeList("Images"));
     Show(bar);
+    // The inherited handlers come last on moves and releases: they see the drag's outcome.
+    std::vector<int> seenOnMove;
+    bool draggingOnRelease = true;
+    bar.OnMouseMove = [&](TControl&, std::uint32_t, int, int) { seenOnMove.push_back(bar.Position()); };
+    bar.OnMouseUp = [&](TControl&, TMouseButton, std::uint32_t, int, int)
+    { draggingOnRelease = bar.Dragging(); };
+    QTest::mousePress(&bar, Qt::RightButton, {}, QPoint(113, 14));
+    QTest::mouseRelease(&bar, Qt::RightButton, {}, QPoint(113, 14));
+    EXPECT_FALSE(bar.Dragging());
     QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(113, 14));
     EXPECT_TRUE(bar.Dragging());
     EXPECT_EQ(QWidget::mouseGrabber(), &bar);
@@ -349,8 +358,10 @@ TEST_F(VrTrackBarTest, DraggingTheThumbFiresOnChangeOncePerChange)
     QTest::mouseMove(&bar, QPoint(124, 14));   // 121 is still position 11
     QTest::mouseMove(&bar, QPoint(900, 14));
     EXPECT_EQ(FChanges, (std::vector<int>{11, 20}));
+    EXPECT_EQ(seenOnMove, (std::vector<int>{11, 11, 20}));
     QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(900, 14));
     EXPECT_FALSE(bar.Dragging());
+    EXPECT_FALSE(draggingOnRelease);
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
     EXPECT_EQ(ThumbColour(bar), Rgb(kSlices[0]));
 }
@@ -359,8 +370,10 @@ TEST_F(VrTrackBarTest, ClickBesideTheThumbCentresItWithActiveClick)
 {
     TVrTrackBar& bar = MakeBar(1, 20, 10, 1);
     Show(bar);
-    int presses = 0;
-    bar.OnMouseDown = [&](TControl&, TMouseButton, std::uint32_t, int, int) { ++presses; };
+    // The inherited handler comes first on a press: it sees the position before the click.
+    std::vector<int> seenOnPress;
+    bar.OnMouseDown = [&](TControl&, TMouseButton, std::uint32_t, int, int)
+    { seenOnPress.push_back(bar.Position()); };
     QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(60, 14));   // edge 56: Round(46 * 19 / 212) = 4
     EXPECT_EQ(bar.Position(), 5);
     EXPECT_TRUE(bar.ThumbRect().Contains(60, 14));
@@ -370,7 +383,7 @@ TEST_F(VrTrackBarTest, ClickBesideTheThumbCentresItWithActiveClick)
     QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(200, 14));
     EXPECT_EQ(bar.Position(), 5);
     EXPECT_EQ(FChanges, std::vector<int>{5});
-    EXPECT_EQ(presses, 2);
+    EXPECT_EQ(seenOnPress, (std::vector<int>{10, 5}));
 }
 
 TEST_F(VrTrackBarTest, ActiveClickWithFixedPointsSnapsToFrequency)
@@ -448,6 +461,9 @@ TEST_F(VrTrackBarTest, PressTakesTheFocusOnlyWithTabStopAndFocusIsFramed)
     EXPECT_EQ(image.pixel(238, 26), Rgb(clRed));
     EXPECT_EQ(image.pixel(1, 14), Rgb(kBack));
     bar.SetFocusOffset(-1);
+    EXPECT_EQ(Render(bar).pixel(2, 14), Rgb(kBack));
+    bar.SetFocusOffset(2);
+    bar.clearFocus();
     EXPECT_EQ(Render(bar).pixel(2, 14), Rgb(kBack));
 }
 
@@ -590,7 +606,7 @@ TEST_F(VrTrackBarTest, ListNamedBeforeItIsReadIsResolvedOnceAllAreLoaded)
                              "end\n";
     TComponentPtr<TComponent> holder =
         ReadComponent("object Holder: TTrackBarTestHolder\n  object Bar: TVrTrackBar\n"
-                      "    Orientation = voVertical\n    Width = 29\n    Height = 241\n"
+                      "    Width = 29\n    Height = 241\n    Orientation = voVertical\n"
                       "    BitmapList = VrBitmapList1\n" +
                       tail);
     auto& bar = dynamic_cast<TVrTrackBar&>(*holder->FindComponent("Bar"));
