@@ -562,6 +562,12 @@ TVrCollectionItem::~TVrCollectionItem()
     FCollection.Remove(*this);
 }
 
+void TVrCollectionItem::Changed()
+{
+    if (FCollection.FUpdateCount == 0)
+        FCollection.Changed(this);
+}
+
 TVrCollection::~TVrCollection()
 {
     while (!FItems.empty())

@@ -306,6 +306,10 @@ public:
 
     [[nodiscard]] TVrCollection& Collection() const noexcept { return FCollection; }
     [[nodiscard]] int Index() const noexcept { return FIndex; }
+protected:
+    // Tells the collection that this item changed, unless an update of the collection is open (its end
+    // reports the whole collection instead).
+    void Changed();
 private:
     friend class TVrCollection;
     TVrCollection& FCollection;

@@ -128,8 +128,18 @@ std::vector<const TPropertyInfo*> TClassInfo::Properties() const
 {
     std::vector<const TPropertyInfo*> all =
         FParent != nullptr ? FParent->Properties() : std::vector<const TPropertyInfo*>();
+    // A class may declare an ancestor's property again (a control giving Color another default): the
+    // redeclaration takes the ancestor's place, as FindProperty() finds it first.
     for (const TPropertyInfo& property : FProperties)
-        all.push_back(&property);
+    {
+        const auto same =
+            std::find_if(all.begin(), all.end(),
+                         [&](const TPropertyInfo* inherited) { return inherited->Name == property.Name; });
+        if (same != all.end())
+            *same = &property;
+        else
+            all.push_back(&property);
+    }
     return all;
 }
 

@@ -153,7 +153,8 @@ public:
     [[nodiscard]] const TClassInfo* Parent() const noexcept { return FParent; }
     // This class's own properties, in declaration order.
     [[nodiscard]] const std::vector<TPropertyInfo>& OwnProperties() const noexcept { return FProperties; }
-    // Every property, the oldest ancestor's first.
+    // Every property, the oldest ancestor's first; a property declared again further down stands in the
+    // place of the one it redeclares.
     [[nodiscard]] std::vector<const TPropertyInfo*> Properties() const;
     // The property of that exact name, searched from this class up; null when none.
     [[nodiscard]] const TPropertyInfo* FindProperty(std::string_view name) const noexcept;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <vector>
 
 namespace harvolin
 {
@@ -476,6 +477,38 @@ TEST(VrCollectionTest, ItemsJoinInOrderAndLeaveRenumberingTheRest)
     collection.EndUpdate();
     EXPECT_EQ(collection.FWholeChanges, 1);
     EXPECT_EQ(collection.Count(), 0);
+}
+
+// Records what its items report, as a control that redraws one item at a time does.
+class TRecordingCollection final : public TVrCollection
+{
+public:
+    std::vector<TVrCollectionItem*> Reports;
+protected:
+    void Changed(TVrCollectionItem* item) override { Reports.push_back(item); }
+};
+
+class TTouchableItem final : public TVrCollectionItem
+{
+public:
+    using TVrCollectionItem::TVrCollectionItem;
+    void Touch() { Changed(); }
+};
+
+TEST(VrCollectionTest, AnItemReportsItselfOutsideAnUpdateAndTheUpdatesEndReportsTheWhole)
+{
+    TRecordingCollection collection;
+    auto& first = collection.Add<TTouchableItem>();
+    auto& second = collection.Add<TTouchableItem>();
+    second.Touch();
+    ASSERT_EQ(collection.Reports, std::vector<TVrCollectionItem*>{&second});
+    collection.Reports.clear();
+    collection.BeginUpdate();
+    first.Touch();
+    second.Touch();
+    EXPECT_TRUE(collection.Reports.empty());
+    collection.EndUpdate();
+    EXPECT_EQ(collection.Reports, std::vector<TVrCollectionItem*>{nullptr});
 }
 
 }   // namespace

@@ -66,6 +66,37 @@ TEST_F(DescriptionWriterTest, ChangedValuesAreWrittenWithSubObjectsAndExtraValue
                                         "end\n");
 }
 
+// A widget that declares Count again with another default, as a control redeclares Color.
+class TRecountedWidget final : public TTestWidget
+{
+public:
+    explicit TRecountedWidget(TComponent* owner) : TTestWidget(owner) { FCount = 5; }
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TRecountedWidget", &TTestWidget::StaticClassInfo(),
+                                     TPropertyList<TRecountedWidget>()
+                                         .Integer(
+                                             "Count", [](const TRecountedWidget& o) { return o.FCount; },
+                                             [](TRecountedWidget& o, std::int32_t v) { o.FCount = v; }, 5)
+                                         .Take());
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+TEST_F(DescriptionWriterTest, ARedeclaredPropertyIsWrittenOnceInItsAncestorsPlaceAgainstItsNewDefault)
+{
+    auto& widget = CreateComponent<TRecountedWidget>(*FForm);
+    widget.SetName("W1");
+    widget.FCaption = "c";
+    EXPECT_EQ(WriteDescription(*FForm), "object Form1: TTestForm\n  object W1: TRecountedWidget\n"
+                                        "    Caption = 'c'\n  end\nend\n");
+    widget.FCount = 0;
+    EXPECT_EQ(WriteDescription(*FForm), "object Form1: TTestForm\n  object W1: TRecountedWidget\n"
+                                        "    Count = 0\n    Caption = 'c'\n  end\nend\n");
+}
+
 TEST_F(DescriptionWriterTest, NegativeZeroDiffersFromAZeroDefault)
 {
     AddWidget(*FForm, "W1").FLevel = -0.0;
