@@ -615,4 +615,16 @@ void TVrCollection::Remove(TVrCollectionItem& item) noexcept
         FItems[i]->FIndex = static_cast<int>(i);
 }
 
+void RegisterVrBitmapList()
+{
+    RegisterComponentClass<TVrBitmapList>();
+}
+
+namespace
+{
+
+const bool GRegistered = (RegisterVrBitmapList(), true);
+
+}   // namespace
+
 }   // namespace harvolin

@@ -293,6 +293,9 @@ private:
     TVrBitmaps FBitmaps;
 };
 
+// Makes TVrBitmapList known to stored descriptions; calling it again changes nothing.
+void RegisterVrBitmapList();
+
 class TVrCollection;
 
 // An item of a TVrCollection: it joins the collection when made (appended) and leaves when destroyed.

@@ -452,4 +452,12 @@ void RegisterVrSpectrum()
     RegisterComponentClass<TVrSpectrum>();
 }
 
+namespace
+{
+
+// A program that links the control can read descriptions naming it without registering it itself.
+const bool GRegistered = (RegisterVrSpectrum(), true);
+
+}   // namespace
+
 }   // namespace harvolin
