@@ -105,6 +105,11 @@ const TClassInfo& TVrSharedComponent::StaticClassInfo()
 
 TVrSharedComponent::~TVrSharedComponent()
 {
+    ReleaseLinks();
+}
+
+void TVrSharedComponent::ReleaseLinks() noexcept
+{
     while (!FLinks.empty())
     {
         TVrChangeLink* link = FLinks.back();
@@ -525,6 +530,12 @@ void TVrBitmaps::SaveToFile(const std::filesystem::path& fileName) const
 TVrBitmapList::TVrBitmapList(TComponent* owner) : TVrSharedComponent(owner)
 {
     FBitmaps.OnChange = [this](TVrPersistent&) { Changed(); };
+}
+
+TVrBitmapList::~TVrBitmapList()
+{
+    // Before the images go: a client told of the going may still look at them.
+    ReleaseLinks();
 }
 
 const TClassInfo& TVrBitmapList::StaticClassInfo()

@@ -76,6 +76,10 @@ public:
     // Calls each link's OnChange with this component, in registration order.
     void NotifyClients();
     [[nodiscard]] std::size_t LinkCount() const noexcept { return FLinks.size(); }
+protected:
+    // Lets go of every link, last first, and tells each client. A derived component calls it first in its
+    // own destructor, so that a client told of the going may still look at the whole component.
+    void ReleaseLinks() noexcept;
 private:
     std::vector<TVrChangeLink*> FLinks;   // not owning
 };
@@ -274,6 +278,7 @@ class TVrBitmapList final : public TVrSharedComponent
 {
 public:
     explicit TVrBitmapList(TComponent* owner);
+    ~TVrBitmapList() override;
 
     [[nodiscard]] static const TClassInfo& StaticClassInfo();
     [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }

@@ -412,7 +412,15 @@ TEST(VrBitmapListTest, DestroyingTheListReleasesEveryLinkAndTellsItsClient)
     TVrChangeLink first;
     TVrChangeLink second;
     std::vector<std::string> removed;
-    first.OnSenderRemoved = [&] { removed.push_back("first"); };
+    list->Bitmaps().Add(Filled(2, 2, 0));
+    // A client told of the going may still look at the list's images. (The holder is already empty
+    // while it deletes.)
+    const TVrBitmapList* going = list.get();
+    first.OnSenderRemoved = [&]
+    {
+        removed.push_back("first");
+        EXPECT_EQ(going->Bitmaps().Count(), 1);
+    };
     second.OnSenderRemoved = [&] { removed.push_back("second"); };
     list->InsertLink(first);
     list->InsertLink(second);
