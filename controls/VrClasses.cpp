@@ -12,16 +12,6 @@ namespace harvolin
 namespace
 {
 
-TPropertyList<TVrComponent>& AddVersion(TPropertyList<TVrComponent>& list)
-{
-    // Published for the designer's sake; the value is the library's and never stored.
-    return list
-        .String(
-            "Version", [](const TVrComponent&) { return std::string(kVrVersion); },
-            [](TVrComponent&, const std::string&) {})
-        .StoredWhen([](const TVrComponent&) { return false; });
-}
-
 template <class V>
 void CheckAtLeast(const char* property, V value, V lowest)
 {
@@ -86,8 +76,8 @@ void WriteUInt32(std::vector<std::uint8_t>& out, std::uint32_t value)
 
 const TClassInfo& TVrComponent::StaticClassInfo()
 {
-    static TPropertyList<TVrComponent> list;
-    static const TClassInfo info("TVrComponent", &TComponent::StaticClassInfo(), AddVersion(list).Take());
+    static const TClassInfo info("TVrComponent", &TComponent::StaticClassInfo(),
+                                 VersionProperty<TVrComponent>());
     return info;
 }
 

@@ -26,6 +26,18 @@ public:
     using Exception::Exception;
 };
 
+// The Version property of the library's classes: published for the designer's sake, it always reads
+// kVrVersion, ignores what is set and is never stored.
+template <class T>
+std::vector<TPropertyInfo> VersionProperty()
+{
+    return TPropertyList<T>()
+        .String(
+            "Version", [](const T&) { return std::string(kVrVersion); }, [](T&, const std::string&) {})
+        .StoredWhen([](const T&) { return false; })
+        .Take();
+}
+
 // A component of the control library: it publishes Version, which is never stored and ignores what is set.
 class TVrComponent : public TComponent
 {

@@ -5,23 +5,6 @@
 
 namespace harvolin
 {
-namespace
-{
-
-template <class T>
-const TClassInfo& VersionedClassInfo(const char* name, const TClassInfo& parent)
-{
-    static const TClassInfo info(
-        name, &parent,
-        TPropertyList<T>()
-            .String(
-                "Version", [](const T&) { return std::string(kVrVersion); }, [](T&, const std::string&) {})
-            .StoredWhen([](const T&) { return false; })
-            .Take());
-    return info;
-}
-
-}   // namespace
 
 // ---- windowed
 
@@ -29,7 +12,9 @@ TVrCustomControl::TVrCustomControl(TComponent* owner) : TControl(owner) {}
 
 const TClassInfo& TVrCustomControl::StaticClassInfo()
 {
-    return VersionedClassInfo<TVrCustomControl>("TVrCustomControl", TControl::StaticClassInfo());
+    static const TClassInfo info("TVrCustomControl", &TControl::StaticClassInfo(),
+                                 VersionProperty<TVrCustomControl>());
+    return info;
 }
 
 TVrCustomImageControl::TVrCustomImageControl(TComponent* owner) : TVrCustomControl(owner)
@@ -72,7 +57,9 @@ TVrGraphicControl::TVrGraphicControl(TComponent* owner) : TControl(owner)
 
 const TClassInfo& TVrGraphicControl::StaticClassInfo()
 {
-    return VersionedClassInfo<TVrGraphicControl>("TVrGraphicControl", TControl::StaticClassInfo());
+    static const TClassInfo info("TVrGraphicControl", &TControl::StaticClassInfo(),
+                                 VersionProperty<TVrGraphicControl>());
+    return info;
 }
 
 TVrGraphicImageControl::TVrGraphicImageControl(TComponent* owner) : TVrGraphicControl(owner)
