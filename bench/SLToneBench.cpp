@@ -1,5 +1,5 @@
 // The tone as the generator makes it, 1024 samples a block, against a cosine computed for every sample.
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 #include "gen/SLWaveform.h"
 
 #include <benchmark/benchmark.h>

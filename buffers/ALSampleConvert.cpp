@@ -1,6 +1,6 @@
 #include "buffers/ALSampleConvert.h"
-#include "gen/SLKernelDispatch.h"
-#include "gen/SLVecKernels.h"
+#include "kernels/SLKernelDispatch.h"
+#include "kernels/SLVecKernels.h"
 #include <cmath>
 #include <cstring>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 #include "buffers/SLSmartBuffers.h"
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 #include "rtl/Guid.h"
 #include "rtl/RefCount.h"
 

@@ -1,6 +1,6 @@
 #include "buffers/SLSmartBuffers.h"
 
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 #include "rtl/Exceptions.h"
 
 #include <atomic>

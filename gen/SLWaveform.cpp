@@ -1,6 +1,6 @@
 #include "gen/SLWaveform.h"
 
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 
 #include <algorithm>
 #include <cmath>

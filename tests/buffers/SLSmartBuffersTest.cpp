@@ -1,5 +1,5 @@
 #include "buffers/SLSmartBuffers.h"
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 #include "rtl/Exceptions.h"
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "gen/SLKernelDispatch.h"
+#include "kernels/SLKernelDispatch.h"
 
 namespace harvolin
 {

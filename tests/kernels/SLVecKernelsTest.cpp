@@ -1,4 +1,4 @@
-#include "gen/SLVecKernels.h"
+#include "kernels/SLVecKernels.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>

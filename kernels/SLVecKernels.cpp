@@ -1,5 +1,5 @@
-#include "gen/SLVecKernels.h"
-#include "gen/SLKernelDispatch.h"
+#include "kernels/SLVecKernels.h"
+#include "kernels/SLKernelDispatch.h"
 #include <algorithm>
 #include <bit>
 #include <cmath>

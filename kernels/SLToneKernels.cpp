@@ -1,7 +1,7 @@
 // The generator kernels: tone, triangle and clip. They run once per block on the clock thread, so each
 // checks its arguments once and then runs a tight loop; the tone needs only two cosines per block.
-#include "gen/SLKernelDispatch.h"
-#include "gen/SLVecKernels.h"
+#include "kernels/SLKernelDispatch.h"
+#include "kernels/SLVecKernels.h"
 
 #include <cmath>
 
