@@ -142,6 +142,21 @@ private:
     std::size_t FHeld = 0;
 };
 
+// The pin's own section, then the links its description named completed: a query of a pin's links answers
+// as if every description read so far had been resolved. Resolution itself is TOWPendingLinks's (OWPinList).
+template <class TSection>
+class TLinkedSection
+{
+public:
+    explicit TLinkedSection(TOWPin& pin) : FSection(pin) { TOWPendingLinks::CompletePendingLinks(pin); }
+    TLinkedSection(const TLinkedSection&) = delete;
+    TLinkedSection& operator=(const TLinkedSection&) = delete;
+private:
+    TSection FSection;
+};
+using TLinkedReadSection = TLinkedSection<TOWReadLockSection>;
+using TLinkedWriteSection = TLinkedSection<TOWWriteLockSection>;
+
 // Every recipient tests the operation's class: a missing one is the sender's error, reported before any
 // lock is taken.
 void RefuseNullOperation(const TRefPtr<TOWNotifyOperation>& operation, const char* sender)
@@ -333,8 +348,7 @@ IOWInterface* TOWPin::GetTypeInterface(const TGUID& iid)
 
 bool TOWPin::HasState()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FDispatcher != nullptr;
 }
 
@@ -414,8 +428,7 @@ TGUID TOWPin::GetLinkType(TOWPin* pin)
 
 TGUID TOWPin::GetDataType()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     if (FDispatcher == nullptr)
         return kNullGuid;
     for (TOWPin* member : FDispatcher->MemberList())
@@ -455,8 +468,7 @@ bool TOWPin::ConnectState(TOWPin* pin)
     if (!IsCompatible(pin))
         return false;
     TOWGlobalWriteLockSection global;
-    TOWWriteLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedWriteSection self(*this);
     if (FDispatcher != nullptr)
     {
         const bool joined = pin->JoinDispatcher(FDispatcher);
@@ -491,8 +503,7 @@ void TOWPin::Disconnect()
 bool TOWPin::NotifyPeers(const TRefPtr<TOWNotifyOperation>& operation, std::uint32_t flags, TOWPin* target)
 {
     RefuseNullOperation(operation, "pin");
-    TOWWriteLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedWriteSection self(*this);
     if (FDispatcher == nullptr)
         return false;
     // A handler may change the group (a peer that answers by joining or leaving): walk a copy.
@@ -546,8 +557,7 @@ bool TOWPin::IsCompatible(TOWPin* pin)
 
 bool TOWPin::IsConnected()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FDispatcher != nullptr;
 }
 
@@ -559,8 +569,7 @@ bool TOWPin::IsInDispatcher(const TOWStateDispatcher* dispatcher)
 
 bool TOWPin::IsConnectedTo(TOWPin* pin)
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return pin != nullptr && pin != this && FDispatcher != nullptr &&
            ContainsItem(FDispatcher->FMemberList, pin);
 }
@@ -803,8 +812,7 @@ void TOWSourcePin::RemoveLinkedObject(TOWPin* object)
 
 TGUID TOWSourcePin::GetLinkType(TOWPin* pin)
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     for (const TOWSinkPinEntry& entry : FSinkEntries)
         if (entry.Sink == pin)
             return entry.TypeGuid;
@@ -814,8 +822,7 @@ TGUID TOWSourcePin::GetLinkType(TOWPin* pin)
 TGUID TOWSourcePin::GetDataType()
 {
     {
-        TOWReadLockSection self(*this);
-        TOWPendingLinks::CompletePendingLinks(*this);
+        const TLinkedReadSection self(*this);
         if (!FSinkEntries.empty())
             return FSinkEntries.front().TypeGuid;
     }
@@ -861,8 +868,7 @@ bool TOWSourcePin::Notify(const TRefPtr<TOWNotifyOperation>& operation)
 bool TOWSourcePin::NotifySink(TOWSinkPin* sink, const TRefPtr<TOWNotifyOperation>& operation)
 {
     RefuseNullOperation(operation, "source pin");
-    TOWWriteLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedWriteSection self(*this);
     // Handlers may connect and disconnect sinks of this source: the loop walks a copy of the records.
     const TSmallCopy<TOWSinkPinEntry, 8> snapshot(FSinkEntries);
     const TDepthGuard depth(*this, kOWMaxNotifyDepth);
@@ -947,16 +953,14 @@ bool TOWSourcePin::DependsDirectlyOn(TOWPin* pin)
 
 bool TOWSourcePin::IsConnected()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return !FSinkEntries.empty() || Dispatcher() != nullptr;
 }
 
 bool TOWSourcePin::IsConnectedTo(TOWPin* pin)
 {
     {
-        TOWReadLockSection self(*this);
-        TOWPendingLinks::CompletePendingLinks(*this);
+        const TLinkedReadSection self(*this);
         for (const TOWSinkPinEntry& entry : FSinkEntries)
             if (entry.Sink == pin)
                 return true;
@@ -1032,15 +1036,13 @@ void TOWSourcePin::RemoveSink(TOWSinkPin* sink, bool remember)
 
 std::size_t TOWSourcePin::SinkCount()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FSinkEntries.size();
 }
 
 TOWSinkPin* TOWSourcePin::Sinks(std::size_t index)
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     if (index >= FSinkEntries.size())
         throw ERangeError(
             Format("source pin: sink index %u out of range (%u sinks)",
@@ -1083,8 +1085,7 @@ void TOWSourcePin::SinkConnected(TOWSinkPin* sink)
 
 bool TOWSourcePin::HasSinkPins()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return !FSinkEntries.empty() || !FPendingSinkNames.empty();
 }
 
@@ -1105,8 +1106,7 @@ TGUID TOWSourcePin::NegotiateForSink(TOWSinkPin* sink)
 
 std::vector<TOWSinkPinEntry> TOWSourcePin::SinkEntries()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FSinkEntries;
 }
 
@@ -1213,8 +1213,7 @@ void TOWSinkPin::RemoveLinkedObject(TOWPin* object)
 TGUID TOWSinkPin::GetLinkType(TOWPin* pin)
 {
     {
-        TOWReadLockSection self(*this);
-        TOWPendingLinks::CompletePendingLinks(*this);
+        const TLinkedReadSection self(*this);
         if (pin != nullptr && pin == FSourcePin)
             return FLinkType;
     }
@@ -1224,8 +1223,7 @@ TGUID TOWSinkPin::GetLinkType(TOWPin* pin)
 bool TOWSinkPin::Connect(TOWPin* pin)
 {
     TOWGlobalWriteLockSection global;
-    TOWWriteLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedWriteSection self(*this);
     if (pin == FSourcePin)
         return true;
     // A link across two forms being edited survives the closing of this one as a pending name.
@@ -1360,16 +1358,14 @@ bool TOWSinkPin::DependsDirectlyOn(TOWPin* pin)
 
 bool TOWSinkPin::IsConnected()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FSourcePin != nullptr || Dispatcher() != nullptr;
 }
 
 bool TOWSinkPin::IsConnectedTo(TOWPin* pin)
 {
     {
-        TOWReadLockSection self(*this);
-        TOWPendingLinks::CompletePendingLinks(*this);
+        const TLinkedReadSection self(*this);
         if (pin != nullptr && pin == FSourcePin)
             return true;
     }
@@ -1425,15 +1421,13 @@ bool TOWSinkPin::CanAcceptSource(TOWSourcePin* source)
 
 TOWSourcePin* TOWSinkPin::GetSourcePin()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FSourcePin;
 }
 
 bool TOWSinkPin::HasSourcePin()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return FSourcePin != nullptr || !FPendingSourceName.empty();
 }
 
@@ -1528,15 +1522,13 @@ const TClassInfo& TOWStatePin::StaticClassInfo()
 
 std::size_t TOWStatePin::MemberCount()
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     return Dispatcher() == nullptr ? 0 : Dispatcher()->MemberCount();
 }
 
 TOWPin* TOWStatePin::Members(std::size_t index)
 {
-    TOWReadLockSection self(*this);
-    TOWPendingLinks::CompletePendingLinks(*this);
+    const TLinkedReadSection self(*this);
     if (Dispatcher() == nullptr)
         throw ERangeError(Format("state pin: member index %u out of range (no group)",
                                  {static_cast<std::uint32_t>(index)}));

@@ -187,6 +187,9 @@ private:
 //
 // Derived pins whose handlers use their own members call BeforeDestruction() first in their destructor:
 // until then the pin is still connected and may receive operations.
+//
+// Links read from a stored description are resolved by TOWPendingLinks (OWPinList): every query and change
+// of a pin's links completes its pending links first, once the owner has finished loading.
 class TOWPin : public TOWObject, public IOWPin
 {
 public:
