@@ -2,6 +2,7 @@
 // supplied operation per block; against a thread that keeps taking GlobalLock for reading, and upstream.
 // The "allocs" counter is the number of heap allocations per Notify, counted by the operator new below.
 #include "pins/OWPins.h"
+#include "pins/SLStreamTypes.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
 

@@ -1799,26 +1799,4 @@ std::string TOWStateProxy::GetRootName()
     return FDisplayName.substr(0, FDisplayName.find('.'));
 }
 
-// --- default handlers --------------------------------------------------------------------------------------
-
-bool OWStreamHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
-                     const TRefPtr<TOWNotifyOperation>& operation)
-{
-    (void)sender;
-    if ((flags & kOWConnectionNotice) != 0 || target == nullptr)
-        return false;
-    IOWSignalStream* stream = QueryPinInterface<IOWSignalStream>(*target, IOWSignalStream::kIID);
-    return stream != nullptr && stream->NotifyStream(typeGuid, operation, flags);
-}
-
-bool OWClockInterfaceHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
-                             const TRefPtr<TOWNotifyOperation>& operation)
-{
-    (void)sender;
-    if (target == nullptr)
-        return false;
-    IOWSignalStream* clock = QueryPinInterface<IOWSignalStream>(*target, kOWClockType);
-    return clock != nullptr && clock->NotifyStream(typeGuid, operation, flags);
-}
-
 }   // namespace harvolin

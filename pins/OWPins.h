@@ -723,13 +723,4 @@ private:
     const std::string FDisplayName;
 };
 
-// The default handler of the stream types: hands the operation to the target's IOWSignalStream. Refuses
-// connection notices and targets without the interface (false).
-bool OWStreamHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
-                     const TRefPtr<TOWNotifyOperation>& operation);
-// The default handler of the clock type: hands the operation to the target's interface of the clock type's
-// own identifier (an IOWSignalStream shape); false when the target has none.
-bool OWClockInterfaceHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
-                             const TRefPtr<TOWNotifyOperation>& operation);
-
 }   // namespace harvolin

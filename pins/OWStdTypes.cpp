@@ -22,6 +22,26 @@ bool SameValue(float a, float b) noexcept
 
 }   // namespace
 
+bool OWClockInterfaceHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
+                             const TRefPtr<TOWNotifyOperation>& operation)
+{
+    (void)sender;
+    IOWSignalStream* clock = StreamOf(target, kOWClockType);
+    return clock != nullptr && clock->NotifyStream(typeGuid, operation, flags);
+}
+
+void RegisterStandardTypes(TOWTypeRegistry& registry)
+{
+    registry.RegisterTypeName(kOWIntegerSingleType, "Integer single");
+    registry.RegisterTypeName(kOWFloatSingleType, "Float single");
+    registry.RegisterTypeName(kOWRealSingleType, "Real single");
+    registry.RegisterTypeName(kOWRealComplexSingleType, "Real Complex single");
+    registry.RegisterTypeName(kOWBooleanSingleType, "Boolean single");
+    registry.RegisterTypeName(kOWCharacterSingleType, "Character single");
+    registry.RegisterTypeName(kOWStringSingleType, "Sting");
+    registry.RegisterTypeHandler(kOWClockType, OWClockInterfaceHandler);
+}
+
 std::int32_t OWRoundToInteger(float value) noexcept
 {
     if (std::isnan(value))

@@ -38,6 +38,11 @@ using TOWDeliveryHandler =
     std::function<bool(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
                        const TRefPtr<TOWNotifyOperation>& operation)>;
 
+// The default handler of the clock type: hands the operation to the target's interface of the clock type's
+// own identifier (an IOWSignalStream shape); false when the target has none.
+bool OWClockInterfaceHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
+                             const TRefPtr<TOWNotifyOperation>& operation);
+
 // The integer a float value travels as to a peer that only takes integers: the nearest one, halves to even
 // (2.5 -> 2, 3.5 -> 4), whatever the thread's rounding mode. Values beyond the int32 range saturate to its
 // ends; NaN becomes 0.

@@ -1,5 +1,4 @@
 #include "pins/OWTypeRegistry.h"
-#include "pins/OWPins.h"
 #include <mutex>
 #include <stdexcept>
 
@@ -82,18 +81,6 @@ TOWTypeRegistry& TypeRegistry()
     static const bool standardTypesRegistered = (RegisterStandardTypes(registry), true);
     (void)standardTypesRegistered;
     return registry;
-}
-
-void RegisterStandardTypes(TOWTypeRegistry& registry)
-{
-    registry.RegisterTypeName(kOWIntegerSingleType, "Integer single");
-    registry.RegisterTypeName(kOWFloatSingleType, "Float single");
-    registry.RegisterTypeName(kOWRealSingleType, "Real single");
-    registry.RegisterTypeName(kOWRealComplexSingleType, "Real Complex single");
-    registry.RegisterTypeName(kOWBooleanSingleType, "Boolean single");
-    registry.RegisterTypeName(kOWCharacterSingleType, "Character single");
-    registry.RegisterTypeName(kOWStringSingleType, "Sting");
-    registry.RegisterTypeHandler(kOWClockType, OWClockInterfaceHandler);
 }
 
 void RegisterTypeName(const TGUID& typeGuid, std::string_view name)

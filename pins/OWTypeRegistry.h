@@ -81,7 +81,8 @@ private:
 [[nodiscard]] TOWTypeRegistry& TypeRegistry();
 
 // Registers the names of the framework's standard single-value types and the clock type's default handler.
-// Repeating it changes nothing.
+// Repeating it changes nothing. It lives with the standard pins (OWStdTypes.cpp), beside the handler it
+// registers, so that the registry itself knows nothing of pins.
 void RegisterStandardTypes(TOWTypeRegistry& registry);
 
 // The process-wide registry's operations.

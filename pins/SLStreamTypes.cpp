@@ -6,6 +6,16 @@
 namespace harvolin
 {
 
+bool OWStreamHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
+                     const TRefPtr<TOWNotifyOperation>& operation)
+{
+    (void)sender;
+    if ((flags & kOWConnectionNotice) != 0 || target == nullptr)
+        return false;
+    IOWSignalStream* stream = QueryPinInterface<IOWSignalStream>(*target, IOWSignalStream::kIID);
+    return stream != nullptr && stream->NotifyStream(typeGuid, operation, flags);
+}
+
 void RegisterStreamTypes()
 {
     static std::once_flag once;

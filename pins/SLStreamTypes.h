@@ -10,6 +10,23 @@
 namespace harvolin
 {
 
+// The life of a block, from a generator's SendData to a sink's handler (all on the producing thread, which
+// holds GlobalLock for reading and its component's group lock already, as the generators' clock tick does):
+//  1. TSLOWSourcePin::SendData wraps the buffer in a TOWSuppliedBufferOperation; the buffer itself is shared,
+//     never copied. A failure on the way is reported to the diagnostics sink and the block is dropped.
+//  2. TSLOWSourcePin::Notify -> TOWSourcePin::NotifySink (OWPins.cpp): takes the source's own section
+//     (GlobalLock for reading, then the source's group lock, re-entrant) and walks a copy of the delivery
+//     records in their adaptive order; each record names the type negotiated at connection and its handler.
+//  3. For each sink still connected: the sink's section (GlobalLock for reading, then the sink's group lock;
+//     the same lock object when the chain is one group), then the record's handler. For the stream types
+//     that is the registry's default handler (OWTypeRegistry.cpp, a shared lock only to look it up), which
+//     is OWStreamHandler below.
+//  4. OWStreamHandler asks the sink for IOWSignalStream and calls NotifyStream -> StreamOperation, which the
+//     typed sink pins hand to their component's handler (TSLOperationHandler): the converter queues the
+//     buffer under its queue's own lock.
+//  5. Back in NotifySink: a failing handler is reported and the next sink still gets the block; the
+//     records are re-weighted, and TSLOWSourcePin::Notify remembers starts and stops for late sinks.
+
 // The stream data types; every one is delivered by the stream handler.
 inline constexpr TGUID kSLRealStreamType = MakeGuid("{58041272-EF20-4696-87E6-9EE46ABFBD89}");      // doubles
 inline constexpr TGUID kSLIntegerStreamType = MakeGuid("{473B965F-AB43-4493-B9E3-BEE9CF0803D4}");   // int32
@@ -19,6 +36,10 @@ inline constexpr TGUID kSLByteStreamType = MakeGuid("{DB6DD866-611D-4DC4-B46F-45
 // In the pin type of every signal pin; nothing answers it and it has no handler, so it never decides a link.
 inline constexpr TGUID kSLSignalPinMark = MakeGuid("{949B7FD0-421F-4F1B-B8D2-87969D3E66E0}");
 
+// The default handler of the stream types: hands the operation to the target's IOWSignalStream. Refuses
+// connection notices and targets without the interface (false).
+bool OWStreamHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
+                     const TRefPtr<TOWNotifyOperation>& operation);
 // Registers the stream handler for the stream types; repeating it changes nothing. The signal pins call it
 // as they are made, so that a pin never exists before its types can be delivered.
 void RegisterStreamTypes();

@@ -1,4 +1,5 @@
 #include "pins/OWPins.h"
+#include "pins/OWStdTypes.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
 #include "tests/pins/TestPins.h"

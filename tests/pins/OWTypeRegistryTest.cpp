@@ -1,5 +1,5 @@
 #include "pins/OWTypeRegistry.h"
-#include "pins/OWPins.h"
+#include "pins/OWStdTypes.h"
 #include <atomic>
 #include <cstdint>
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #pragma once
 #include "pins/OWPinList.h"
 #include "pins/OWPins.h"
+#include "pins/SLStreamTypes.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
 #include <algorithm>
