@@ -1,5 +1,5 @@
 #pragma once
-#include "pins/OWPins.h"
+#include "pins/OWLockGroups.h"
 #include "rtl/PeriodicTimer.h"
 #include "rtl/Threads.h"
 #include <atomic>
