@@ -56,8 +56,8 @@ void WriteDiagnosticToStderr(const TDiagnostic& diagnostic) noexcept;
 //    delivered untracked (the ceiling still applies).
 //
 // Counting: every report counts, delivered or not, per object (Count) and in total (Total). The total is an
-// atomic counter raised before anything that could fail; the per-object count needs memory for a new name
-// and is the only thing an allocation failure can lose.
+// atomic counter raised before anything that could fail; when memory runs out, the per-object count and the
+// delivery of that report may be lost, never the total.
 //
 // Threads and locks: Report() may be called from any thread, the 10-ms clock thread included; it takes the
 // sink's one mutex (a leaf: nothing else is taken while it is held) only for the bookkeeping above, never
