@@ -1,5 +1,6 @@
 #include "app/ToneController.h"
 
+#include "rtl/Diagnostics.h"
 #include "rtl/Exceptions.h"
 
 #include <algorithm>
@@ -75,8 +76,9 @@ void TToneController::ActBFStartExecute()
     }
     catch (...)
     {
-        // A component that cannot start leaves the window stopped, silently; whatever was already switched on
-        // stays on.
+        // A component that cannot start leaves the window stopped and is reported; whatever was already
+        // switched on stays on.
+        ReportCurrentException("tone controller", "starting the tone");
     }
     UpdateControls();
 }

@@ -1,5 +1,6 @@
 #include "controls/Controls.h"
 #include "controls/VrClasses.h"
+#include "rtl/Diagnostics.h"
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -39,7 +40,7 @@ bool ButtonOf(Qt::MouseButton qt, TMouseButton& button) noexcept
 void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept
 {
     const std::string& name = control.Name().empty() ? control.ClassName() : control.Name();
-    qWarning("%s: %s raised: %s", name.c_str(), what, message);
+    ReportFailure(name, what, message);
 }
 
 std::uint32_t ShiftStateOf(Qt::KeyboardModifiers modifiers) noexcept

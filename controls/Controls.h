@@ -152,8 +152,8 @@ private:
 void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept;
 
 // Runs handle inside a Qt event of the control. No exception may cross Qt's event loop, so what handle
-// raises ends that one event and is reported as a warning naming the control and `what`; the control stays
-// as handle left it.
+// raises ends that one event and is reported to the diagnostics sink, the control's name (its class when
+// unnamed) as the object and `what` as the action; the control stays as handle left it.
 template <class F>
 void GuardEvent(const TComponent& control, const char* what, F&& handle) noexcept
 {

@@ -1,4 +1,5 @@
 #include "gen/SLClockGen.h"
+#include "rtl/Diagnostics.h"
 #include <algorithm>
 #include <mutex>
 #include <stdexcept>
@@ -201,6 +202,8 @@ bool TSLClockGen::RunTick()
         {
             // One failing client must not silence the others of its period.
             GCallbackFailures.fetch_add(1);
+            ReportCurrentException([this] { return "clock " + std::to_string(Period()) + " ms"; },
+                                   [] { return "clock callback"; });
         }
     }
     FTick.clear();
@@ -311,6 +314,7 @@ TSLClockThread::TSLClockThread(std::function<void(TSLClockThread&)> callback) : 
                 catch (...)
                 {
                     FCallbackFailures.fetch_add(1);
+                    ReportCurrentException("clock thread", "clock callback");
                 }
             }
             FDoneEvent.Set();

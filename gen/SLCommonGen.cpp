@@ -1,5 +1,6 @@
 #include "gen/SLCommonGen.h"
 #include "buffers/ALSampleConvert.h"
+#include "rtl/Diagnostics.h"
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -66,8 +67,10 @@ void TSLCommonGen::BeforeDestruction() noexcept
     }
     catch (...)
     {
-        // Teardown goes on: the clock is released before the stop is sent, so nothing ticks into the parts
-        // about to go.
+        // Teardown goes on, the failure reported: the clock is released before the stop is sent, so nothing
+        // ticks into the parts about to go.
+        ReportCurrentException([this] { return Name().empty() ? ClassName() : Name(); },
+                               [] { return "stopping generation at teardown"; });
     }
     TComponent::BeforeDestruction();
 }

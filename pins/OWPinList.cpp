@@ -92,6 +92,23 @@ void WalkComponent(TComponent& component, const std::function<void(const TFoundP
     WalkProperties(component, "", 0, seen, found);
 }
 
+// The property path under which owner publishes pin, or "(Unpublished)".
+TOWPinNames PublishedPath(TComponent& owner, const TOWPin* pin)
+{
+    TOWPinNames path{"(Unpublished)", "(Unpublished)"};
+    bool named = false;
+    WalkComponent(owner,
+                  [&](const TFoundPin& found)
+                  {
+                      if (!named && found.Pin == pin)
+                      {
+                          path = found.Path;
+                          named = true;
+                      }
+                  });
+    return path;
+}
+
 }   // namespace
 
 // --- the registry ------------------------------------------------------------------------------------------
@@ -243,17 +260,7 @@ TOWPinNames TOWPendingLinks::Names(const TOWPin* pin, bool qualified)
     TComponent* owner = pin->Owner();
     if (owner == nullptr)
         return {"(No owner)", "(No owner)"};
-    TOWPinNames path{"(Unpublished)", "(Unpublished)"};
-    bool named = false;
-    WalkComponent(*owner,
-                  [&](const TFoundPin& found)
-                  {
-                      if (!named && found.Pin == pin)
-                      {
-                          path = found.Path;
-                          named = true;
-                      }
-                  });
+    const TOWPinNames path = PublishedPath(*owner, pin);
     std::string prefix = owner->Name() + ".";
     if (qualified)
     {
@@ -262,6 +269,17 @@ TOWPinNames TOWPendingLinks::Names(const TOWPin* pin, bool qualified)
         prefix = rootName + "." + prefix;
     }
     return {prefix + path.Name, prefix + path.DisplayName};
+}
+
+std::string TOWPendingLinks::DiagnosticName(const TOWPin* pin)
+{
+    if (pin == nullptr)
+        return "(Disconnected)";
+    TComponent* owner = pin->Owner();
+    if (owner == nullptr)
+        return pin->ClassName();
+    const std::string& ownerName = owner->Name().empty() ? owner->ClassName() : owner->Name();
+    return ownerName + "." + PublishedPath(*owner, pin).DisplayName;
 }
 
 bool TOWPendingLinks::AcrossRoots(const TOWPin& a, const TOWPin& b)

@@ -69,6 +69,11 @@ public:
     {
         return Names(pin, qualified).DisplayName;
     }
+    // The pin as a report of its failures names it: owner (its class when unnamed) and display path,
+    // "SLSignalGen1.OutputPin", "ALRealToAudio1.InputPins.Pin [0]"; the pin's class without owner. Walks the
+    // owner's published properties and reads its pin lists under their locks: for the failure path, not
+    // for every block.
+    [[nodiscard]] static std::string DiagnosticName(const TOWPin* pin);
     // True when the two pins belong to different roots, so that references between them are qualified.
     [[nodiscard]] static bool AcrossRoots(const TOWPin& a, const TOWPin& b);
     // Every pin that a published property of a component owned by root (at any depth) holds, with its

@@ -2,6 +2,7 @@
 #include "pins/OWPinList.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
+#include "rtl/Diagnostics.h"
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -897,7 +898,16 @@ bool TOWSourcePin::NotifySink(TOWSinkPin* sink, const TRefPtr<TOWNotifyOperation
         }
         catch (...)
         {
-            // A failing sink must not keep the others from their data, nor the sender from its work.
+            // A failing sink must not keep the others from their data, nor the sender from its work; it is
+            // reported instead. A handler may have disconnected (and destroyed) its own sink: not named then.
+            ReportCurrentException([&] { return TOWPendingLinks::DiagnosticName(this); },
+                                   [&]
+                                   {
+                                       return "delivering to " +
+                                              (live() != FSinkEntries.end()
+                                                   ? TOWPendingLinks::DiagnosticName(entry.Sink)
+                                                   : std::string("a sink that left"));
+                                   });
         }
         auto record = live();
         if (handled && record != FSinkEntries.end() && record->Weight < 10000)
@@ -1069,7 +1079,9 @@ void TOWSourcePin::SendConnectNotice(TOWSinkPin* sink, TOWPinHandler handler)
     }
     catch (...)
     {
-        // Like every delivery to a sink: a failing handler must not undo the connection.
+        // Like every delivery to a sink: a failing handler must not undo the connection; it is reported.
+        ReportCurrentException([&] { return TOWPendingLinks::DiagnosticName(this); }, [&]
+                               { return "connection notice to " + TOWPendingLinks::DiagnosticName(sink); });
     }
 }
 

@@ -1,6 +1,8 @@
 #include "pins/SLStreamTypes.h"
+#include "pins/OWPinList.h"
 #include "pins/OWStdTypes.h"
 #include "pins/OWTypeRegistry.h"
+#include "rtl/Diagnostics.h"
 #include <mutex>
 
 namespace harvolin
@@ -142,7 +144,9 @@ bool TSLOWSourcePin::SendData(TRefPtr<TSLGenericBuffer> buffer) noexcept
     }
     catch (...)
     {
-        // A block that cannot be delivered is dropped: the sender goes on with the next one.
+        // A block that cannot be delivered is dropped and reported: the sender goes on with the next one.
+        ReportCurrentException([&] { return TOWPendingLinks::DiagnosticName(this); },
+                               [] { return "SendData"; });
         return false;
     }
 }

@@ -1,4 +1,5 @@
 #include "rtl/PeriodicTimer.h"
+#include "rtl/Diagnostics.h"
 #include <stdexcept>
 #include <string>
 
@@ -161,6 +162,7 @@ void TPeriodicTimer::Run()
         catch (...)
         {
             FCallbackFailures.fetch_add(1, std::memory_order_relaxed);
+            ReportCurrentException("periodic timer", "timer callback");
         }
         lock.lock();
     }

@@ -1,4 +1,5 @@
 #include "rtl/Threads.h"
+#include "rtl/Diagnostics.h"
 #include "rtl/Exceptions.h"
 #include <cerrno>
 #include <optional>
@@ -75,6 +76,8 @@ struct TThread::TState
 
     static void Entry(const std::shared_ptr<TState>& state);
     void RecordFailure(std::string message);
+    // Inside the catch block: the body's failure to the diagnostics sink, as nobody may ever join to read it.
+    void ReportBodyFailure() const noexcept;
 };
 
 void TThread::TState::Entry(const std::shared_ptr<TState>& state)
@@ -96,16 +99,24 @@ void TThread::TState::Entry(const std::shared_ptr<TState>& state)
     catch (const std::exception& e)
     {
         state->RecordFailure(e.what());
+        state->ReportBodyFailure();
     }
     catch (...)
     {
         state->RecordFailure("unknown exception");
+        state->ReportBodyFailure();
     }
     // The body's captures go here, on the thread, while everything they refer to is still alive for it.
     state->Body = nullptr;
 
     std::lock_guard lock(state->Lock);
     state->Ended = true;
+}
+
+void TThread::TState::ReportBodyFailure() const noexcept
+{
+    ReportCurrentException([this] { return Name.empty() ? std::string("thread") : "thread '" + Name + "'"; },
+                           [] { return "thread body"; });
 }
 
 void TThread::TState::RecordFailure(std::string message)

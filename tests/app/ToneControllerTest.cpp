@@ -1,4 +1,5 @@
 #include "app/ToneController.h"
+#include "rtl/Diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -366,10 +367,16 @@ TEST_F(ToneControllerTest, ClosingIsRefusedWhilePlaying)
     EXPECT_TRUE(FWindow.Closed);
 }
 
-TEST_F(ToneControllerTest, StartFailureWhileEnablingIsSwallowedAndLeavesTheWindowStopped)
+TEST_F(ToneControllerTest, StartFailureWhileEnablingIsReportedAndLeavesTheWindowStopped)
 {
     FGenerator.FailEnable = true;
+    TDiagnosticCapture capture;
     EXPECT_NO_THROW(FController.ActBFStartExecute());
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Object, "tone controller");
+    EXPECT_EQ(delivered[0].Action, "starting the tone");
+    EXPECT_EQ(delivered[0].Message, "generator cannot switch");
     EXPECT_FALSE(FController.Running());
     EXPECT_TRUE(FOutput.EnabledValue);   // not undone
     EXPECT_FALSE(FTimer.EnabledValue);

@@ -1,12 +1,14 @@
 #include "controls/VrControls.h"
 #include "rtl/DescriptionReader.h"
 #include "rtl/DescriptionWriter.h"
+#include "rtl/Diagnostics.h"
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <vector>
 
 namespace harvolin
 {
@@ -194,8 +196,15 @@ TEST(VrControlTest, AnExceptionFromAMouseHandlerEndsOnlyThatEvent)
     control->OnMouseDown = [](TControl&, TMouseButton, std::uint32_t, int, int)
     { throw std::runtime_error("refused"); };
     control->OnClick = [&](TControl&) { ++clicks; };
+    control->SetName("Square1");
+    TDiagnosticCapture capture;
     QTest::mouseClick(control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
     EXPECT_EQ(clicks, 1);
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Object, "Square1");
+    EXPECT_EQ(delivered[0].Action, "an event handler");
+    EXPECT_EQ(delivered[0].Message, "refused");
 }
 
 TEST(VrControlTest, PublishedPropertiesComeFromAStoredDescription)

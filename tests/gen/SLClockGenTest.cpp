@@ -1,10 +1,12 @@
 #include "gen/SLClockGen.h"
 #include "pins/OWPins.h"
+#include "rtl/Diagnostics.h"
 #include "rtl/Threads.h"
 #include "tests/support/TestThreads.h"
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <vector>
 
 namespace harvolin
 {
@@ -101,6 +103,7 @@ TEST_F(SLClockGenConcurrencyTest, ATickLongerThanThePeriodIsCaughtUpBackToBack)
 
 TEST_F(SLClockGenConcurrencyTest, AFailingClientIsCountedAndTheOthersKeepTheirPace)
 {
+    TDiagnosticCapture capture;
     TOWObject failingLock;
     const std::uint64_t failuresBefore = ClockCallbackFailures();
     TSLClockGenItem* failing =
@@ -111,6 +114,13 @@ TEST_F(SLClockGenConcurrencyTest, AFailingClientIsCountedAndTheOthersKeepTheirPa
         [&] { return healthy.Ticks.load() >= 3 && ClockCallbackFailures() >= failuresBefore + 3; }));
     UnregisterClock(failing, failingLock);
     healthy.Unregister();
+    // Each failure counted is reported too, under the generator's period.
+    EXPECT_EQ(capture.Count("clock 2 ms"), ClockCallbackFailures() - failuresBefore);
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ(delivered[0].Object, "clock 2 ms");
+    EXPECT_EQ(delivered[0].Action, "clock callback");
+    EXPECT_EQ(delivered[0].Message, "client failed");
 }
 
 TEST_F(SLClockGenConcurrencyTest, AClientMayUnregisterFromItsOwnCallback)
@@ -175,6 +185,20 @@ TEST_F(SLClockGenConcurrencyTest, AClockThreadRunsOncePerReleaseAndEndsAfterItsC
     thread.reset();
     EXPECT_TRUE(callbackEnded.load());
     EXPECT_EQ(calls.load(), 3);
+}
+
+TEST_F(SLClockGenConcurrencyTest, AClockThreadCountsAndReportsACallbackThatThrows)
+{
+    TDiagnosticCapture capture;
+    TSLClockThread thread([](TSLClockThread&) { throw std::runtime_error("tick lost"); });
+    ASSERT_TRUE(thread.TickSemaphore().Release(3));
+    // The count goes up before the report, so once three are reported three are counted.
+    ASSERT_TRUE(Eventually([&] { return capture.Count("clock thread") == 3; }));
+    EXPECT_EQ(thread.CallbackFailures(), 3u);
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ(delivered[0].Action, "clock callback");
+    EXPECT_EQ(delivered[0].Message, "tick lost");
 }
 
 }   // namespace

@@ -2,6 +2,7 @@
 #include "pins/OWStdTypes.h"
 #include "pins/OWTypeRegistry.h"
 #include "rtl/Component.h"
+#include "rtl/Diagnostics.h"
 #include "tests/pins/TestPins.h"
 #include <gtest/gtest.h>
 #include <memory>
@@ -501,6 +502,26 @@ TEST_F(OWPinDeliveryTest, ALoopThroughTheSameSourceIsCutAfter201LevelsAndUnwinds
     EXPECT_EQ(raised, std::vector<std::string>{std::string(kOWPinDependsOnItself)});
     EXPECT_EQ(source.NotifyDepth(), 0);
     EXPECT_EQ(sink.Received.size(), static_cast<std::size_t>(kOWMaxNotifyDepth + 1));
+}
+
+TEST_F(OWPinDeliveryTest, AFailingConnectionNoticeKeepsTheLinkAndIsReported)
+{
+    THandlerLog log;
+    auto& source = Source({});
+    source.AddTypeHandler(kTestTypeA, log.Handler());
+    source.Owner()->SetName("Generator");
+    auto& sink = Sink({kTestTypeA});
+    sink.Owner()->SetName("Output");
+    log.OnCall = [](std::uint32_t) { throw std::runtime_error("no value yet"); };
+
+    TDiagnosticCapture capture;
+    ASSERT_TRUE(sink.Connect(&source));
+    EXPECT_EQ(sink.GetSourcePin(), &source);
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Object, "Generator.(Unpublished)");
+    EXPECT_EQ(delivered[0].Action, "connection notice to Output.(Unpublished)");
+    EXPECT_EQ(delivered[0].Message, "no value yet");
 }
 
 TEST_F(OWPinDeliveryTest, ConnectionNoticesNestAtMostElevenDeep)

@@ -3,11 +3,13 @@
 #include "rtl/Component.h"
 #include "rtl/DescriptionReader.h"
 #include "rtl/DescriptionWriter.h"
+#include "rtl/Diagnostics.h"
 #include "rtl/Persistent.h"
 #include "tests/pins/TestPins.h"
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -197,6 +199,40 @@ TEST_F(OWPinListTest, PinsAreNamedByTheirOwnersPublishedProperties)
     ASSERT_EQ(pins.size(), 6u);
     EXPECT_EQ(pins[0].first, "ALRealToAudio1.InputPins._Pin0");
     EXPECT_EQ(pins[5].first, "SLSignalGen1.FrequencyPin");
+}
+
+TEST_F(OWPinListTest, ReportsNameAPinByItsOwnerOrTheOwnersClassAndItsDisplayPath)
+{
+    auto& conv = Make<TTestConverter>(*FForm, "ALRealToAudio1");
+    auto& unnamed = Make<TTestGen>(*FForm, "");
+    EXPECT_EQ(TOWPendingLinks::DiagnosticName(conv.InputPins.Pins(1)), "ALRealToAudio1.InputPins.Pin [1]");
+    EXPECT_EQ(TOWPendingLinks::DiagnosticName(&unnamed.OutputPin), "TTestGen.OutputPin");
+    TTestSinkPin ownerless(nullptr, {kTestTypeA});
+    EXPECT_EQ(TOWPendingLinks::DiagnosticName(&ownerless), ownerless.ClassName());
+}
+
+TEST_F(OWPinListTest, AFailingSinkIsReportedAndTheOtherSinksStillGetEveryBlock)
+{
+    auto& gen = Make<TTestGen>(*FForm, "SLSignalGen1");
+    auto& conv = Make<TTestConverter>(*FForm, "ALRealToAudio1");
+    auto& failing = dynamic_cast<TTestSinkPin&>(conv.Input(0));
+    auto& healthy = dynamic_cast<TTestSinkPin&>(conv.Input(1));
+    ASSERT_TRUE(failing.Connect(&gen.OutputPin));
+    ASSERT_TRUE(healthy.Connect(&gen.OutputPin));
+    failing.OnReceive = [](const TRefPtr<TOWNotifyOperation>&, std::uint32_t) -> bool
+    { throw std::runtime_error("no buffer"); };
+
+    TDiagnosticCapture capture;
+    constexpr int kBlocks = 100;
+    for (int i = 0; i < kBlocks; ++i)
+        EXPECT_NO_THROW(gen.OutputPin.Notify(MakeRef<TOWSuppliedIntegerOperation>(i)));
+    EXPECT_EQ(healthy.Received.size(), static_cast<std::size_t>(kBlocks));
+    EXPECT_EQ(capture.Count("SLSignalGen1.OutputPin"), static_cast<std::uint64_t>(kBlocks));
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u) << "repeats within the second are held back";
+    EXPECT_EQ(delivered[0].Object, "SLSignalGen1.OutputPin");
+    EXPECT_EQ(delivered[0].Action, "delivering to ALRealToAudio1.InputPins.Pin [0]");
+    EXPECT_EQ(delivered[0].Message, "no buffer");
 }
 
 TEST_F(OWPinListTest, StoringThePipelineWritesBothEndsOfEveryLink)

@@ -2,6 +2,7 @@
 #include "buffers/SLSimpleDataBuffer.h"
 #include "pins/OWStdTypes.h"
 #include "rtl/Component.h"
+#include "rtl/Diagnostics.h"
 #include "tests/pins/TestPins.h"
 #include <gtest/gtest.h>
 #include <memory>
@@ -178,7 +179,14 @@ TEST_F(SLStreamTypesTest, SendingNeverRaisesEvenWhenAGroupPeerFails)
     } peer(FForm.get());
     TSLOWRealSourcePin source(FForm.get(), {});
     ASSERT_TRUE(peer.Connect(&source));
+    TDiagnosticCapture capture;
     EXPECT_NO_THROW(EXPECT_FALSE(source.SendData(Block(1.0))));
+    // The dropped block is reported, under the owner's class as the form has no name.
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Object, "TTestForm.(Unpublished)");
+    EXPECT_EQ(delivered[0].Action, "SendData");
+    EXPECT_EQ(delivered[0].Message, "peer failed");
 }
 
 TEST_F(SLStreamTypesTest, TheComboOutputOffersFloatBeforeTheRealTypeWins)

@@ -1,7 +1,9 @@
 #include "rtl/PeriodicTimer.h"
+#include "rtl/Diagnostics.h"
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <vector>
 
 namespace harvolin
 {
@@ -202,6 +204,7 @@ TEST_F(PeriodicTimerConcurrencyTest, CallbackNeverRunsConcurrentlyWithItself)
 
 TEST_F(PeriodicTimerConcurrencyTest, ThrowingCallbackIsCountedAndTheTimerTicksOn)
 {
+    TDiagnosticCapture capture;
     TPeriodicTimer timer;
     std::atomic<int> calls{0};
     TEvent reached(TEventMode::ManualReset);
@@ -216,6 +219,12 @@ TEST_F(PeriodicTimerConcurrencyTest, ThrowingCallbackIsCountedAndTheTimerTicksOn
     EXPECT_TRUE(timer.Running());
     timer.Stop();
     EXPECT_EQ(timer.CallbackFailures(), static_cast<std::uint64_t>(calls.load()));
+    // Every failure is reported as well; the repeats within the second are held back, not lost.
+    EXPECT_EQ(capture.Count("periodic timer"), timer.CallbackFailures());
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ(delivered[0].Action, "timer callback");
+    EXPECT_EQ(delivered[0].Message, "callback failed");
 }
 
 TEST_F(PeriodicTimerConcurrencyTest, StartOnARunningTimerReplacesTheCallback)

@@ -1,4 +1,5 @@
 #include "rtl/Threads.h"
+#include "rtl/Diagnostics.h"
 #include "rtl/Exceptions.h"
 #include <atomic>
 #include <cerrno>
@@ -140,6 +141,18 @@ TEST_F(ThreadsConcurrencyTest, ExceptionOfTheBodyIsRecordedNotLost)
     EXPECT_TRUE(strange.Failed());
     EXPECT_EQ(strange.FailureMessage(), "unknown exception");
     EXPECT_FALSE(fine.Failed());
+}
+
+TEST_F(ThreadsConcurrencyTest, ExceptionOfTheBodyIsReportedNamingTheThread)
+{
+    TDiagnosticCapture capture;
+    TThread failing([] { throw std::runtime_error("device gone"); }, TThreadPriority::Normal, "player");
+    failing.Join();
+    const std::vector<TDiagnostic> delivered = capture.Delivered();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].Object, "thread 'player'");
+    EXPECT_EQ(delivered[0].Action, "thread body");
+    EXPECT_EQ(delivered[0].Message, "device gone");
 }
 
 TEST_F(ThreadsConcurrencyTest, JoinFromTheThreadItselfRaisesInsteadOfDeadlocking)
