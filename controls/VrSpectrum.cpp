@@ -360,17 +360,17 @@ void TVrSpectrum::RenderBarImage(QImage& image, TColor bottom, TColor middle, TC
         // Whole segments, counted from the bottom.
         const std::int64_t step = std::int64_t{FTickHeight} + FSpacing;
         const int bottomRows =
-            ToInt(RoundHalfEven(static_cast<double>(FSegmentCount) * FPercent1 * 0.01) * step);
+            ToInt(RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * FPercent1 * 0.01) * step);
         const int middleRows =
-            ToInt(RoundHalfEven(static_cast<double>(FSegmentCount) * FPercent2 * 0.01) * step);
+            ToInt(RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * FPercent2 * 0.01) * step);
         const int middleTop = ToInt(std::int64_t{h} - bottomRows - middleRows);
         canvas.FillRect({0, 0, w, middleTop}, top);
         canvas.FillRect({0, middleTop, w, ToInt(std::int64_t{middleTop} + middleRows)}, middle);
         canvas.FillRect({0, h - bottomRows, w, h}, bottom);
         return;
     }
-    const int bottomRows = RoundHalfEven(static_cast<double>(h) * FPercent1 * 0.01);
-    const int middleRows = RoundHalfEven(static_cast<double>(h) * FPercent2 * 0.01);
+    const int bottomRows = RoundHalfEvenTo<int>(static_cast<double>(h) * FPercent1 * 0.01);
+    const int middleRows = RoundHalfEvenTo<int>(static_cast<double>(h) * FPercent2 * 0.01);
     const int lower = std::max(1, bottomRows + middleRows / 2);
     const int upper = std::max(1, h - lower);
     const TVrRGB t = GetRGB(top);
@@ -391,8 +391,8 @@ int TVrSpectrum::LitCount(std::int32_t value) const noexcept
     // A value beyond the range shows as the range's end: never fewer than none lit or more than all.
     const double share = static_cast<double>(std::int64_t{value} - FMinValue) * 100.0 /
                          static_cast<double>(std::int64_t{FMaxValue} - FMinValue);
-    const int pct = RoundHalfEven(std::clamp(share, 0.0, 100.0));
-    return RoundHalfEven(static_cast<double>(FSegmentCount) * pct * 0.01);
+    const int pct = RoundHalfEvenTo<int>(std::clamp(share, 0.0, 100.0));
+    return RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * pct * 0.01);
 }
 
 void TVrSpectrum::DrawBar(TVrCanvas& canvas, int index) const

@@ -28,11 +28,11 @@ constexpr int kLongTick = 4;
 constexpr int kShortTick = 3;
 constexpr int kMinTickSpacing = 4;
 
-// Half to even like RoundHalfEven, for results that need not fit 32 bits; the caller keeps value finite.
+// Half to even for results that need not fit 32 bits; the track bar's own clamp at +-9e18 comes first.
 std::int64_t RoundHalfEven64(double value) noexcept
 {
     constexpr double limit = 9.0e18;
-    return static_cast<std::int64_t>(std::nearbyint(std::clamp(value, -limit, limit)));
+    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -limit, limit));
 }
 
 // A pixel of a value computed in floating point. Far outside any screen it stays at the int range's
@@ -40,7 +40,7 @@ std::int64_t RoundHalfEven64(double value) noexcept
 int RoundPixel(double value) noexcept
 {
     constexpr double limit = 1.0e9;
-    return RoundHalfEven(std::clamp(value, -limit, limit));
+    return RoundHalfEvenTo<int>(std::clamp(value, -limit, limit));
 }
 
 int ClampToInt(std::int64_t value) noexcept

@@ -1,5 +1,5 @@
 #include "gen/SLCommonGen.h"
-#include "buffers/ALSampleConvert.h"
+#include "rtl/Rounding.h"
 #include <cmath>
 #include <limits>
 #include <stdexcept>
