@@ -456,7 +456,7 @@ namespace
 {
 
 // A program that links the control can read descriptions naming it without registering it itself.
-const bool GRegistered = (RegisterVrSpectrum(), true);
+const TComponentClassRegistration<TVrSpectrum> GRegistration;
 
 }   // namespace
 

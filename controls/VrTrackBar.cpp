@@ -804,7 +804,7 @@ void RegisterVrTrackBar()
 namespace
 {
 
-const bool GRegistered = (RegisterVrTrackBar(), true);
+const TComponentClassRegistration<TVrTrackBar> GRegistration;
 
 }   // namespace
 

@@ -9,7 +9,7 @@ namespace harvolin
 namespace
 {
 
-const bool GRegistered = (RegisterComponentClass<TALRealToAudio>(), true);
+const TComponentClassRegistration<TALRealToAudio> GRegistration;
 
 // Round half to even by the floating-point adder itself: below 2^51 in magnitude, adding and taking away
 // 1.5 x 2^52 leaves the nearest integer, ties to even, in the default rounding mode. No library call, so the
@@ -43,7 +43,6 @@ TALRealToAudio::TALRealToAudio(TComponent* owner)
                 { return HandleOutputOperation(operation); }),
       InputPins(this), AudioFormat(WriteSectionOf(Lock), [this](TALAudioFormatBasic&) { FormatChanged(); })
 {
-    (void)GRegistered;
     Lock.AddDependency(&OutputPin);
     InputPins.SetPinsOwner(true);
     FReady = true;

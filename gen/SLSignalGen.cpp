@@ -6,14 +6,13 @@ namespace
 {
 
 // Readable from a window's description by class name from the start of the program.
-const bool GRegistered = (RegisterComponentClass<TSLSignalGen>(), true);
+const TComponentClassRegistration<TSLSignalGen> GRegistration;
 
 }   // namespace
 
 TSLSignalGen::TSLSignalGen(TComponent* owner)
     : TSLCommonRealGen(owner), FrequencyPin(this, 0, [this](TOWPin*, float value) { SetFrequency(value); })
 {
-    (void)GRegistered;
     FWave.SetSignalType(stTone);
     FWave.SetAmplitude(20000.0);
     SetFrequency(500.0);
