@@ -39,10 +39,10 @@ const TClassInfo& TSLCommonGen::StaticClassInfo()
                 [](const TSLCommonGen& g) { return g.ClockSource(); },
                 [](TSLCommonGen& g, TSLClockSource value) { g.SetClockSource(value); })
             .Integer(
-                "BufferSize", [](const TSLCommonGen& g) { return const_cast<TSLCommonGen&>(g).BufferSize(); },
+                "BufferSize", [](const TSLCommonGen& g) { return g.BufferSize(); },
                 [](TSLCommonGen& g, std::int32_t value) { g.SetBufferSize(value); }, 1024)
             .Float(
-                "SampleRate", [](const TSLCommonGen& g) { return const_cast<TSLCommonGen&>(g).SampleRate(); },
+                "SampleRate", [](const TSLCommonGen& g) { return g.SampleRate(); },
                 [](TSLCommonGen& g, double value) { g.SetSampleRate(value); })
             .Take());
     return info;
@@ -107,7 +107,7 @@ void TSLCommonGen::SetClockSource(TSLClockSource value)
     NegotiatePumping();
 }
 
-std::int32_t TSLCommonGen::BufferSize()
+std::int32_t TSLCommonGen::BufferSize() const
 {
     TOWReadLockSection lock(GenLock);
     return FBufferSize;
@@ -119,7 +119,7 @@ void TSLCommonGen::SetBufferSize(std::int32_t value)
     FBufferSize = value;
 }
 
-double TSLCommonGen::SampleRate()
+double TSLCommonGen::SampleRate() const
 {
     TOWReadLockSection lock(GenLock);
     return FSampleRate;
@@ -131,25 +131,25 @@ void TSLCommonGen::SetSampleRate(double value)
     FSampleRate = value;
 }
 
-bool TSLCommonGen::Active()
+bool TSLCommonGen::Active() const
 {
     TOWReadLockSection lock(GenLock);
     return FActive;
 }
 
-bool TSLCommonGen::IsPumpMaster()
+bool TSLCommonGen::IsPumpMaster() const
 {
     TOWReadLockSection lock(GenLock);
     return FIsPumpMaster;
 }
 
-std::int32_t TSLCommonGen::BlocksPerTick()
+std::int32_t TSLCommonGen::BlocksPerTick() const
 {
     TOWReadLockSection lock(GenLock);
     return FBlocksPerTick;
 }
 
-TOWClaimant TSLCommonGen::MasterPump()
+TOWClaimant TSLCommonGen::MasterPump() const
 {
     TOWReadLockSection lock(GenLock);
     return FMasterPump;

@@ -26,14 +26,13 @@ TSLSignalGen::~TSLSignalGen()
 
 const TClassInfo& TSLSignalGen::StaticClassInfo()
 {
-    auto real = [](const char* name, double (TSLSignalGen::*get)(), void (TSLSignalGen::*set)(double))
+    auto real = [](const char* name, double (TSLSignalGen::*get)() const, void (TSLSignalGen::*set)(double))
     {
         TPropertyInfo info;
         info.Name = name;
         info.Kind = TPropertyKind::pkFloat;
-        info.Get = [get](const TPersistent& o) {
-            return TDescValue::Float((const_cast<TSLSignalGen&>(static_cast<const TSLSignalGen&>(o)).*get)());
-        };
+        info.Get = [get](const TPersistent& o)
+        { return TDescValue::Float((static_cast<const TSLSignalGen&>(o).*get)()); };
         info.Set = [set](TPersistent& o, const TDescValue& v)
         { (static_cast<TSLSignalGen&>(o).*set)(v.AsFloat()); };
         return info;
@@ -44,7 +43,7 @@ const TClassInfo& TSLSignalGen::StaticClassInfo()
             TPropertyList<TSLSignalGen>()
                 .Enumeration<TSLSignalType>(
                     "SignalType", {"stTone", "stTriangle", "stSquare", "stDc", "stJaehne"},
-                    [](const TSLSignalGen& g) { return const_cast<TSLSignalGen&>(g).SignalType(); },
+                    [](const TSLSignalGen& g) { return g.SignalType(); },
                     [](TSLSignalGen& g, TSLSignalType value) { g.SetSignalType(value); }, stTone)
                 .Take();
         properties.push_back(real("Phase", &TSLSignalGen::Phase, &TSLSignalGen::SetPhase));
@@ -60,7 +59,7 @@ const TClassInfo& TSLSignalGen::StaticClassInfo()
     return info;
 }
 
-TSLSignalType TSLSignalGen::SignalType()
+TSLSignalType TSLSignalGen::SignalType() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.SignalType();
@@ -72,7 +71,7 @@ void TSLSignalGen::SetSignalType(TSLSignalType value)
     FWave.SetSignalType(value);
 }
 
-double TSLSignalGen::Phase()
+double TSLSignalGen::Phase() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Phase();
@@ -84,7 +83,7 @@ void TSLSignalGen::SetPhase(double value)
     FWave.SetPhase(value);
 }
 
-double TSLSignalGen::Amplitude()
+double TSLSignalGen::Amplitude() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Amplitude();
@@ -96,7 +95,7 @@ void TSLSignalGen::SetAmplitude(double value)
     FWave.SetAmplitude(value);
 }
 
-double TSLSignalGen::Frequency()
+double TSLSignalGen::Frequency() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Frequency();
@@ -117,7 +116,7 @@ void TSLSignalGen::SetFrequency(double value)
         FrequencyPin.SetValue(static_cast<float>(stored));
 }
 
-double TSLSignalGen::Offset()
+double TSLSignalGen::Offset() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Offset();
@@ -129,7 +128,7 @@ void TSLSignalGen::SetOffset(double value)
     FWave.SetOffset(value);
 }
 
-double TSLSignalGen::Asymmetry()
+double TSLSignalGen::Asymmetry() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Asymmetry();

@@ -105,7 +105,7 @@ public:
     void DefineProperties(TFiler& filer) override;
 
     [[nodiscard]] TComponent* Owner() const noexcept { return FOwner; }
-    [[nodiscard]] std::size_t Count();
+    [[nodiscard]] std::size_t Count() const;
     // Does nothing: the owner decides how many pins exist.
     virtual void SetCount(std::int32_t count);
     // Raise ERangeError outside [0, Count()).
