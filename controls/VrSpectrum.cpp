@@ -8,6 +8,11 @@ namespace harvolin
 namespace
 {
 
+// Defaults the display sets over its base's in the constructor: black, not the parent's colour, and 24 bars.
+constexpr TColor kDefaultColor = clBlack;
+constexpr bool kDefaultParentColor = false;
+constexpr int kDefaultColumns = 24;
+
 // Geometry is worked out in 64 bits: a bar width or column count near the 32-bit limit must not wrap.
 int ToInt(std::int64_t value) noexcept
 {
@@ -101,10 +106,10 @@ TVrSpectrum::TVrSpectrum(TComponent* owner) : TVrGraphicImageControl(owner), FBe
     FPalette2.OnChange = [this](TVrPersistent&) { Invalidate(); };
     FPalette3.OnChange = [this](TVrPersistent&) { Invalidate(); };
     FBevel.OnChange = [this](TVrPersistent&) { BevelChanged(); };
-    SetParentColor(false);
-    SetColor(clBlack);
+    SetParentColor(kDefaultParentColor);
+    SetColor(kDefaultColor);
     SetBounds(0, 0, 217, 117);
-    for (int i = 0; i < 24; ++i)
+    for (int i = 0; i < kDefaultColumns; ++i)
         FBars.Add<TVrSpectrumBar>();
 }
 
@@ -119,54 +124,56 @@ const TClassInfo& TVrSpectrum::StaticClassInfo()
                                      // colour.
                                      ColorProperty(
                                          list, "Color", [](const S& o) { return o.Color(); },
-                                         [](S& o, TColor v) { o.SetColor(v); }, clBlack)
+                                         [](S& o, TColor v) { o.SetColor(v); }, kDefaultColor)
                                          .StoredWhen([](const S& o) { return !o.ParentColor(); });
                                      list.Boolean(
                                              "ParentColor", [](const S& o) { return o.ParentColor(); },
-                                             [](S& o, bool v) { o.SetParentColor(v); }, false)
+                                             [](S& o, bool v) { o.SetParentColor(v); }, kDefaultParentColor)
                                          .Object("Palette1", [](S& o) { return &o.FPalette1; })
                                          .Object("Palette2", [](S& o) { return &o.FPalette2; })
                                          .Object("Palette3", [](S& o) { return &o.FPalette3; })
                                          .Integer(
                                              "Percent1", [](const S& o) { return o.Percent1(); },
-                                             [](S& o, int v) { o.SetPercent1(v); }, 60)
+                                             [](S& o, int v) { o.SetPercent1(v); }, kDefaultPercent1)
                                          .Integer(
                                              "Percent2", [](const S& o) { return o.Percent2(); },
-                                             [](S& o, int v) { o.SetPercent2(v); }, 25)
+                                             [](S& o, int v) { o.SetPercent2(v); }, kDefaultPercent2)
                                          .Object("Bevel", [](S& o) { return &o.FBevel; })
                                          .Integer(
                                              "Columns", [](const S& o) { return o.Columns(); },
-                                             [](S& o, int v) { o.SetColumns(v); }, 24)
+                                             [](S& o, int v) { o.SetColumns(v); }, kDefaultColumns)
                                          .Integer(
                                              "MaxValue", [](const S& o) { return o.MaxValue(); },
-                                             [](S& o, std::int32_t v) { o.SetMaxValue(v); }, 100)
+                                             [](S& o, std::int32_t v) { o.SetMaxValue(v); }, kDefaultMaxValue)
                                          .Integer(
                                              "MinValue", [](const S& o) { return o.MinValue(); },
-                                             [](S& o, std::int32_t v) { o.SetMinValue(v); }, 0);
+                                             [](S& o, std::int32_t v) { o.SetMinValue(v); },
+                                             kDefaultMinValue);
                                      ColorProperty(
                                          list, "MarkerColor", [](const S& o) { return o.MarkerColor(); },
-                                         [](S& o, TColor v) { o.SetMarkerColor(v); }, clWhite);
+                                         [](S& o, TColor v) { o.SetMarkerColor(v); }, kDefaultMarkerColor);
                                      list.Boolean(
                                              "MarkerVisible", [](const S& o) { return o.MarkerVisible(); },
-                                             [](S& o, bool v) { o.SetMarkerVisible(v); }, true)
+                                             [](S& o, bool v) { o.SetMarkerVisible(v); },
+                                             kDefaultMarkerVisible)
                                          .Integer(
                                              "TickHeight", [](const S& o) { return o.TickHeight(); },
-                                             [](S& o, int v) { o.SetTickHeight(v); }, 1)
+                                             [](S& o, int v) { o.SetTickHeight(v); }, kDefaultTickHeight)
                                          .Integer(
                                              "Spacing", [](const S& o) { return o.Spacing(); },
-                                             [](S& o, int v) { o.SetSpacing(v); }, 1)
+                                             [](S& o, int v) { o.SetSpacing(v); }, kDefaultSpacing)
                                          .Integer(
                                              "BarWidth", [](const S& o) { return o.BarWidth(); },
-                                             [](S& o, int v) { o.SetBarWidth(v); }, 8)
+                                             [](S& o, int v) { o.SetBarWidth(v); }, kDefaultBarWidth)
                                          .Integer(
                                              "BarSpacing", [](const S& o) { return o.BarSpacing(); },
-                                             [](S& o, int v) { o.SetBarSpacing(v); }, 1)
+                                             [](S& o, int v) { o.SetBarSpacing(v); }, kDefaultBarSpacing)
                                          .Boolean(
                                              "ShowInactive", [](const S& o) { return o.ShowInactive(); },
-                                             [](S& o, bool v) { o.SetShowInactive(v); }, true)
+                                             [](S& o, bool v) { o.SetShowInactive(v); }, kDefaultShowInactive)
                                          .Boolean(
                                              "PlainColors", [](const S& o) { return o.PlainColors(); },
-                                             [](S& o, bool v) { o.SetPlainColors(v); }, false);
+                                             [](S& o, bool v) { o.SetPlainColors(v); }, kDefaultPlainColors);
                                      return list.Take();
                                  }());
     return info;

@@ -30,17 +30,17 @@ const TClassInfo& TSLCommonGen::StaticClassInfo()
             .Object("ClockPin", [](TSLCommonGen& g) { return &g.ClockPin; })
             .Boolean(
                 "Enabled", [](const TSLCommonGen& g) { return g.Enabled(); },
-                [](TSLCommonGen& g, bool value) { g.SetEnabled(value); }, true)
+                [](TSLCommonGen& g, bool value) { g.SetEnabled(value); }, kDefaultEnabled)
             .Integer(
                 "PumpPriority", [](const TSLCommonGen& g) { return g.PumpPriority(); },
-                [](TSLCommonGen& g, std::int32_t value) { g.SetPumpPriority(value); }, 0)
+                [](TSLCommonGen& g, std::int32_t value) { g.SetPumpPriority(value); }, kDefaultPumpPriority)
             .Enumeration<TSLClockSource>(
                 "ClockSource", {"csInternal", "csExternal"},
                 [](const TSLCommonGen& g) { return g.ClockSource(); },
                 [](TSLCommonGen& g, TSLClockSource value) { g.SetClockSource(value); })
             .Integer(
                 "BufferSize", [](const TSLCommonGen& g) { return g.BufferSize(); },
-                [](TSLCommonGen& g, std::int32_t value) { g.SetBufferSize(value); }, 1024)
+                [](TSLCommonGen& g, std::int32_t value) { g.SetBufferSize(value); }, kDefaultBufferSize)
             .Float(
                 "SampleRate", [](const TSLCommonGen& g) { return g.SampleRate(); },
                 [](TSLCommonGen& g, double value) { g.SetSampleRate(value); })

@@ -92,9 +92,14 @@ protected:
 private:
     void ElectPump();
 
-    std::atomic<std::int32_t> FPumpPriority{0};
-    std::atomic<bool> FEnabled{true};
-    std::int32_t FBufferSize = 1024;     // guarded by GenLock
+    // Defaults of the published properties: the fields start at them, and a value equal to its default is
+    // not stored.
+    static constexpr std::int32_t kDefaultPumpPriority = 0;
+    static constexpr bool kDefaultEnabled = true;
+    static constexpr std::int32_t kDefaultBufferSize = 1024;
+    std::atomic<std::int32_t> FPumpPriority{kDefaultPumpPriority};
+    std::atomic<bool> FEnabled{kDefaultEnabled};
+    std::int32_t FBufferSize = kDefaultBufferSize;   // guarded by GenLock
     double FSampleRate = 100000.0;       // guarded by GenLock
     bool FActive = false;                // guarded by GenLock
     std::int32_t FBlocksPerTick = 1;     // guarded by GenLock

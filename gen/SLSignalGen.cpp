@@ -5,6 +5,9 @@ namespace harvolin
 namespace
 {
 
+// Set by the constructor and published as SignalType's default: a tone.
+constexpr TSLSignalType kDefaultSignalType = stTone;
+
 // Readable from a window's description by class name from the start of the program.
 const TComponentClassRegistration<TSLSignalGen> GRegistration;
 
@@ -13,7 +16,7 @@ const TComponentClassRegistration<TSLSignalGen> GRegistration;
 TSLSignalGen::TSLSignalGen(TComponent* owner)
     : TSLCommonRealGen(owner), FrequencyPin(this, 0, [this](TOWPin*, float value) { SetFrequency(value); })
 {
-    FWave.SetSignalType(stTone);
+    FWave.SetSignalType(kDefaultSignalType);
     FWave.SetAmplitude(20000.0);
     SetFrequency(500.0);
 }
@@ -44,7 +47,7 @@ const TClassInfo& TSLSignalGen::StaticClassInfo()
                 .Enumeration<TSLSignalType>(
                     "SignalType", {"stTone", "stTriangle", "stSquare", "stDc", "stJaehne"},
                     [](const TSLSignalGen& g) { return g.SignalType(); },
-                    [](TSLSignalGen& g, TSLSignalType value) { g.SetSignalType(value); }, stTone)
+                    [](TSLSignalGen& g, TSLSignalType value) { g.SetSignalType(value); }, kDefaultSignalType)
                 .Take();
         properties.push_back(real("Phase", &TSLSignalGen::Phase, &TSLSignalGen::SetPhase));
         properties.push_back(real("Amplitude", &TSLSignalGen::Amplitude, &TSLSignalGen::SetAmplitude));

@@ -385,7 +385,7 @@ const TClassInfo& TOWPinList::StaticClassInfo()
                 [](TOWPinList& list, std::int32_t count) { list.SetCount(count); })
             .Boolean(
                 "PinsOwner", [](const TOWPinList& list) { return list.PinsOwner(); },
-                [](TOWPinList& list, bool value) { list.SetPinsOwner(value); }, false)
+                [](TOWPinList& list, bool value) { list.SetPinsOwner(value); }, kDefaultPinsOwner)
             .Take());
     return info;
 }

@@ -149,7 +149,9 @@ private:
     TComponent* const FOwner;
     std::vector<TEntry> FEntries;     // changed under GlobalLock write
     std::vector<TPending> FPending;   // by index; changed under GlobalLock write
-    bool FPinsOwner = false;
+    // PinsOwner's published default, which the field starts at.
+    static constexpr bool kDefaultPinsOwner = false;
+    bool FPinsOwner = kDefaultPinsOwner;
 };
 
 class TOWExtCollectionItem;
