@@ -11,7 +11,7 @@ namespace harvolin
 // integer whatever mode code running earlier on the thread (a test, a library) left behind. Any thread.
 
 // Nearest integer, ties to even (0.5 -> 0, 1.5 -> 2, 2.5 -> 2, -2.5 -> -2), as a double; infinities and NaN
-// come back unchanged. Exact for every finite input: the floor and the fraction need no rounding.
+// come back unchanged. The same answer in every rounding mode (see the .cpp for why).
 [[nodiscard]] double RoundHalfEven(double value) noexcept;
 
 // value truncated toward zero as T. Beyond T's range, infinities included, it saturates at T's ends; NaN
