@@ -2,10 +2,10 @@
 
 #include "rtl/Diagnostics.h"
 #include "rtl/Exceptions.h"
+#include "rtl/Rounding.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace harvolin
 {
@@ -13,22 +13,10 @@ namespace harvolin
 namespace
 {
 
+// Positions and captions truncate toward zero (TruncTo). The generator's values can come from elsewhere (a
+// peer on its frequency pin), so a value beyond int saturates and one that is not a number gives 0.
 constexpr int kHertzPerPosition = 1000;          // a frequency position is kilohertz
 constexpr double kAmplitudePerPercent = 320.0;   // 100 % is 32000, in the scale of 16-bit samples
-
-// Truncation toward zero. The generator's values can come from elsewhere (a peer on its frequency pin), so a
-// value beyond int, or not a number, saturates or gives 0 instead of being undefined.
-int TruncToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    const double truncated = std::trunc(value);
-    if (truncated <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (truncated >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(truncated);
-}
 
 }   // namespace
 
@@ -114,8 +102,8 @@ void TToneController::Timer1Timer()
     if (FParts.cbVolVar.Checked())
         FParts.SLSignalGen1.SetAmplitude(ChooseAmplitude());
     // Read back, so that a fixed range shows what the generator plays, not what Min says now.
-    const int column = TruncToInt(FParts.SLSignalGen1.Frequency() / kHertzPerPosition);
-    const int value = TruncToInt(FParts.SLSignalGen1.Amplitude() / kAmplitudePerPercent);
+    const int column = TruncTo<int>(FParts.SLSignalGen1.Frequency() / kHertzPerPosition);
+    const int value = TruncTo<int>(FParts.SLSignalGen1.Amplitude() / kAmplitudePerPercent);
     ShowSpectrum(column, value);
 }
 
@@ -175,19 +163,19 @@ int TToneController::RandomFrequency()
 int TToneController::ChooseAmplitude()
 {
     const int amplitude = FParts.cbVolVar.Checked() ? RandomAmplitude() : FixedAmplitude();
-    FParts.lblVol.SetCaption(Format("%d", {TruncToInt(amplitude / kAmplitudePerPercent)}) + " %");
+    FParts.lblVol.SetCaption(Format("%d", {TruncTo<int>(amplitude / kAmplitudePerPercent)}) + " %");
     return amplitude;
 }
 
 int TToneController::FixedAmplitude() const
 {
-    return TruncToInt(FParts.tbVolMin.Position() * kAmplitudePerPercent);
+    return TruncTo<int>(FParts.tbVolMin.Position() * kAmplitudePerPercent);
 }
 
 int TToneController::RandomAmplitude()
 {
     const int percent = DrawInRange(FParts.tbVolMin.Position(), FParts.tbVolMax.Position());
-    return TruncToInt(percent * kAmplitudePerPercent);
+    return TruncTo<int>(percent * kAmplitudePerPercent);
 }
 
 void TToneController::ShowSpectrum(int column, int value)

@@ -1,6 +1,8 @@
 #include "buffers/ALSampleConvert.h"
 #include "kernels/SLKernelDispatch.h"
 #include "kernels/SLVecKernels.h"
+#include "rtl/Rounding.h"
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -40,29 +42,12 @@ std::int32_t CheckRegion(const void* a, const void* b, std::int32_t stepA, std::
     return kRegOk;
 }
 
-std::int16_t Saturate16(double value) noexcept
+// The scaled sample rounded, from which the width keeps the low bits. Saturation stops at +-9.2e18, short of
+// the 64-bit ends, and those low bits show it: keep the limit.
+std::int64_t RoundScaledSample(double value) noexcept
 {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 32767.0)
-        return 32767;
-    if (value <= -32768.0)
-        return -32768;
-    return static_cast<std::int16_t>(value);
-}
-
-// The low bits of a rounded value as the width keeps them; values beyond the 64-bit range are clamped first
-// so that the conversion is defined.
-std::int64_t ToInteger(double value) noexcept
-{
-    if (std::isnan(value))
-        return 0;
     constexpr double kLimit = 9.2e18;
-    if (value > kLimit)
-        return static_cast<std::int64_t>(kLimit);
-    if (value < -kLimit)
-        return static_cast<std::int64_t>(-kLimit);
-    return static_cast<std::int64_t>(value);
+    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -kLimit, kLimit));
 }
 
 double ApplyScaleFactor(double value, std::int32_t scaleFactor) noexcept
@@ -132,7 +117,7 @@ std::int32_t Binary16(const void* src, std::int32_t srcStep, void* srcDst, std::
                 s + static_cast<std::ptrdiff_t>(row) * srcStep + 2 * static_cast<std::ptrdiff_t>(col);
             TByte* dp = d + static_cast<std::ptrdiff_t>(row) * step + 2 * static_cast<std::ptrdiff_t>(col);
             const double value = combine(LoadAt<std::int16_t>(dp), LoadAt<std::int16_t>(sp), result);
-            StoreAt(dp, Saturate16(ApplyScaleFactor(value, scaleFactor)));
+            StoreAt(dp, TruncTo<std::int16_t>(ApplyScaleFactor(value, scaleFactor)));
         }
     return result;
 }
@@ -501,7 +486,7 @@ std::int32_t ScaleSamples(std::int32_t bits, double factor, void* dst, std::int3
         TByte* p = d + static_cast<std::ptrdiff_t>(i) * step;
         // 8-bit samples are scaled as the unsigned bytes they are.
         const double sample = bits == 8 ? static_cast<double>(*p) : static_cast<double>(LoadSample(bits, p));
-        StoreBits(bits, p, ToInteger(RoundHalfEven(factor * sample)));
+        StoreBits(bits, p, RoundScaledSample(factor * sample));
     }
     return kRegOk;
 }
@@ -528,19 +513,6 @@ std::int32_t ConvertSamples(std::int32_t srcBits, const void* src, std::int32_t 
                   dstBits == 8 ? result + 127 : result);
     }
     return kRegOk;
-}
-
-double RoundHalfEven(double value) noexcept
-{
-    if (!std::isfinite(value))
-        return value;
-    const double floor = std::floor(value);
-    const double fraction = value - floor;
-    if (fraction > 0.5)
-        return floor + 1.0;
-    if (fraction < 0.5)
-        return floor;
-    return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
 }
 
 }   // namespace harvolin

@@ -96,7 +96,4 @@ std::int32_t ScaleSamples(std::int32_t bits, double factor, void* dst, std::int3
 std::int32_t ConvertSamples(std::int32_t srcBits, const void* src, std::int32_t srcStep, std::int32_t dstBits,
                             void* dst, std::int32_t dstStep, std::int32_t count);
 
-// Nearest integer, ties to even, whatever the thread's rounding mode.
-[[nodiscard]] double RoundHalfEven(double value) noexcept;
-
 }   // namespace harvolin

@@ -84,7 +84,7 @@ const TClassInfo& TControl::StaticClassInfo()
                     [](TControl& o, bool v) { o.SetEnabled(v); }, true)
                 .Boolean(
                     "Visible", [](const TControl& o) { return o.Visible(); },
-                    [](TControl& o, bool v) { o.SetVisible(v); }, true);
+                    [](TControl& o, bool v) { o.SetVisible(v); }, kDefaultVisible);
             ColorProperty(
                 list, "Color", [](const TControl& o) { return o.Color(); },
                 [](TControl& o, TColor v) { o.SetColor(v); })
@@ -96,19 +96,19 @@ const TClassInfo& TControl::StaticClassInfo()
                 .StoredWhen([](const TControl& o) { return !o.ParentColor(); })
                 .Integer(
                     "Cursor", [](const TControl& o) { return o.Cursor(); },
-                    [](TControl& o, int v) { o.SetCursor(v); }, crDefault)
+                    [](TControl& o, int v) { o.SetCursor(v); }, kDefaultCursor)
                 .String(
                     "Hint", [](const TControl& o) { return o.Hint(); },
                     [](TControl& o, const std::string& v) { o.SetHint(v); }, std::string())
                 .Boolean(
                     "ShowHint", [](const TControl& o) { return o.ShowHint(); },
-                    [](TControl& o, bool v) { o.SetShowHint(v); }, false)
+                    [](TControl& o, bool v) { o.SetShowHint(v); }, kDefaultShowHint)
                 .Boolean(
                     "TabStop", [](const TControl& o) { return o.TabStop(); },
-                    [](TControl& o, bool v) { o.SetTabStop(v); }, false)
+                    [](TControl& o, bool v) { o.SetTabStop(v); }, kDefaultTabStop)
                 .Integer(
                     "TabOrder", [](const TControl& o) { return o.TabOrder(); },
-                    [](TControl& o, int v) { o.SetTabOrder(v); }, -1);
+                    [](TControl& o, int v) { o.SetTabOrder(v); }, kDefaultTabOrder);
             return list.Take();
         }());
     return info;

@@ -139,12 +139,19 @@ private:
 
     TColor FColor = clBtnFace;
     bool FParentColor = true;
-    bool FVisible = true;
-    int FCursor = crDefault;
+    // Defaults of the published properties: the fields start at them, and a value equal to its default is
+    // not stored.
+    static constexpr bool kDefaultVisible = true;
+    static constexpr int kDefaultCursor = crDefault;
+    static constexpr bool kDefaultShowHint = false;
+    static constexpr bool kDefaultTabStop = false;
+    static constexpr int kDefaultTabOrder = -1;
+    bool FVisible = kDefaultVisible;
+    int FCursor = kDefaultCursor;
     std::string FHint;
-    bool FShowHint = false;
-    bool FTabStop = false;
-    int FTabOrder = -1;
+    bool FShowHint = kDefaultShowHint;
+    bool FTabStop = kDefaultTabStop;
+    int FTabOrder = kDefaultTabOrder;
     int FPaintSuspended = 0;
     bool FPressed = false;   // a left press inside, for OnClick on release inside
 };

@@ -624,7 +624,7 @@ void RegisterVrBitmapList()
 namespace
 {
 
-const bool GRegistered = (RegisterVrBitmapList(), true);
+const TComponentClassRegistration<TVrBitmapList> GRegistration;
 
 }   // namespace
 

@@ -8,6 +8,11 @@ namespace harvolin
 namespace
 {
 
+// Defaults the display sets over its base's in the constructor: black, not the parent's colour, and 24 bars.
+constexpr TColor kDefaultColor = clBlack;
+constexpr bool kDefaultParentColor = false;
+constexpr int kDefaultColumns = 24;
+
 // Geometry is worked out in 64 bits: a bar width or column count near the 32-bit limit must not wrap.
 int ToInt(std::int64_t value) noexcept
 {
@@ -101,10 +106,10 @@ TVrSpectrum::TVrSpectrum(TComponent* owner) : TVrGraphicImageControl(owner), FBe
     FPalette2.OnChange = [this](TVrPersistent&) { Invalidate(); };
     FPalette3.OnChange = [this](TVrPersistent&) { Invalidate(); };
     FBevel.OnChange = [this](TVrPersistent&) { BevelChanged(); };
-    SetParentColor(false);
-    SetColor(clBlack);
+    SetParentColor(kDefaultParentColor);
+    SetColor(kDefaultColor);
     SetBounds(0, 0, 217, 117);
-    for (int i = 0; i < 24; ++i)
+    for (int i = 0; i < kDefaultColumns; ++i)
         FBars.Add<TVrSpectrumBar>();
 }
 
@@ -119,54 +124,56 @@ const TClassInfo& TVrSpectrum::StaticClassInfo()
                                      // colour.
                                      ColorProperty(
                                          list, "Color", [](const S& o) { return o.Color(); },
-                                         [](S& o, TColor v) { o.SetColor(v); }, clBlack)
+                                         [](S& o, TColor v) { o.SetColor(v); }, kDefaultColor)
                                          .StoredWhen([](const S& o) { return !o.ParentColor(); });
                                      list.Boolean(
                                              "ParentColor", [](const S& o) { return o.ParentColor(); },
-                                             [](S& o, bool v) { o.SetParentColor(v); }, false)
+                                             [](S& o, bool v) { o.SetParentColor(v); }, kDefaultParentColor)
                                          .Object("Palette1", [](S& o) { return &o.FPalette1; })
                                          .Object("Palette2", [](S& o) { return &o.FPalette2; })
                                          .Object("Palette3", [](S& o) { return &o.FPalette3; })
                                          .Integer(
                                              "Percent1", [](const S& o) { return o.Percent1(); },
-                                             [](S& o, int v) { o.SetPercent1(v); }, 60)
+                                             [](S& o, int v) { o.SetPercent1(v); }, kDefaultPercent1)
                                          .Integer(
                                              "Percent2", [](const S& o) { return o.Percent2(); },
-                                             [](S& o, int v) { o.SetPercent2(v); }, 25)
+                                             [](S& o, int v) { o.SetPercent2(v); }, kDefaultPercent2)
                                          .Object("Bevel", [](S& o) { return &o.FBevel; })
                                          .Integer(
                                              "Columns", [](const S& o) { return o.Columns(); },
-                                             [](S& o, int v) { o.SetColumns(v); }, 24)
+                                             [](S& o, int v) { o.SetColumns(v); }, kDefaultColumns)
                                          .Integer(
                                              "MaxValue", [](const S& o) { return o.MaxValue(); },
-                                             [](S& o, std::int32_t v) { o.SetMaxValue(v); }, 100)
+                                             [](S& o, std::int32_t v) { o.SetMaxValue(v); }, kDefaultMaxValue)
                                          .Integer(
                                              "MinValue", [](const S& o) { return o.MinValue(); },
-                                             [](S& o, std::int32_t v) { o.SetMinValue(v); }, 0);
+                                             [](S& o, std::int32_t v) { o.SetMinValue(v); },
+                                             kDefaultMinValue);
                                      ColorProperty(
                                          list, "MarkerColor", [](const S& o) { return o.MarkerColor(); },
-                                         [](S& o, TColor v) { o.SetMarkerColor(v); }, clWhite);
+                                         [](S& o, TColor v) { o.SetMarkerColor(v); }, kDefaultMarkerColor);
                                      list.Boolean(
                                              "MarkerVisible", [](const S& o) { return o.MarkerVisible(); },
-                                             [](S& o, bool v) { o.SetMarkerVisible(v); }, true)
+                                             [](S& o, bool v) { o.SetMarkerVisible(v); },
+                                             kDefaultMarkerVisible)
                                          .Integer(
                                              "TickHeight", [](const S& o) { return o.TickHeight(); },
-                                             [](S& o, int v) { o.SetTickHeight(v); }, 1)
+                                             [](S& o, int v) { o.SetTickHeight(v); }, kDefaultTickHeight)
                                          .Integer(
                                              "Spacing", [](const S& o) { return o.Spacing(); },
-                                             [](S& o, int v) { o.SetSpacing(v); }, 1)
+                                             [](S& o, int v) { o.SetSpacing(v); }, kDefaultSpacing)
                                          .Integer(
                                              "BarWidth", [](const S& o) { return o.BarWidth(); },
-                                             [](S& o, int v) { o.SetBarWidth(v); }, 8)
+                                             [](S& o, int v) { o.SetBarWidth(v); }, kDefaultBarWidth)
                                          .Integer(
                                              "BarSpacing", [](const S& o) { return o.BarSpacing(); },
-                                             [](S& o, int v) { o.SetBarSpacing(v); }, 1)
+                                             [](S& o, int v) { o.SetBarSpacing(v); }, kDefaultBarSpacing)
                                          .Boolean(
                                              "ShowInactive", [](const S& o) { return o.ShowInactive(); },
-                                             [](S& o, bool v) { o.SetShowInactive(v); }, true)
+                                             [](S& o, bool v) { o.SetShowInactive(v); }, kDefaultShowInactive)
                                          .Boolean(
                                              "PlainColors", [](const S& o) { return o.PlainColors(); },
-                                             [](S& o, bool v) { o.SetPlainColors(v); }, false);
+                                             [](S& o, bool v) { o.SetPlainColors(v); }, kDefaultPlainColors);
                                      return list.Take();
                                  }());
     return info;
@@ -360,17 +367,17 @@ void TVrSpectrum::RenderBarImage(QImage& image, TColor bottom, TColor middle, TC
         // Whole segments, counted from the bottom.
         const std::int64_t step = std::int64_t{FTickHeight} + FSpacing;
         const int bottomRows =
-            ToInt(RoundHalfEven(static_cast<double>(FSegmentCount) * FPercent1 * 0.01) * step);
+            ToInt(RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * FPercent1 * 0.01) * step);
         const int middleRows =
-            ToInt(RoundHalfEven(static_cast<double>(FSegmentCount) * FPercent2 * 0.01) * step);
+            ToInt(RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * FPercent2 * 0.01) * step);
         const int middleTop = ToInt(std::int64_t{h} - bottomRows - middleRows);
         canvas.FillRect({0, 0, w, middleTop}, top);
         canvas.FillRect({0, middleTop, w, ToInt(std::int64_t{middleTop} + middleRows)}, middle);
         canvas.FillRect({0, h - bottomRows, w, h}, bottom);
         return;
     }
-    const int bottomRows = RoundHalfEven(static_cast<double>(h) * FPercent1 * 0.01);
-    const int middleRows = RoundHalfEven(static_cast<double>(h) * FPercent2 * 0.01);
+    const int bottomRows = RoundHalfEvenTo<int>(static_cast<double>(h) * FPercent1 * 0.01);
+    const int middleRows = RoundHalfEvenTo<int>(static_cast<double>(h) * FPercent2 * 0.01);
     const int lower = std::max(1, bottomRows + middleRows / 2);
     const int upper = std::max(1, h - lower);
     const TVrRGB t = GetRGB(top);
@@ -391,8 +398,8 @@ int TVrSpectrum::LitCount(std::int32_t value) const noexcept
     // A value beyond the range shows as the range's end: never fewer than none lit or more than all.
     const double share = static_cast<double>(std::int64_t{value} - FMinValue) * 100.0 /
                          static_cast<double>(std::int64_t{FMaxValue} - FMinValue);
-    const int pct = RoundHalfEven(std::clamp(share, 0.0, 100.0));
-    return RoundHalfEven(static_cast<double>(FSegmentCount) * pct * 0.01);
+    const int pct = RoundHalfEvenTo<int>(std::clamp(share, 0.0, 100.0));
+    return RoundHalfEvenTo<int>(static_cast<double>(FSegmentCount) * pct * 0.01);
 }
 
 void TVrSpectrum::DrawBar(TVrCanvas& canvas, int index) const
@@ -456,7 +463,7 @@ namespace
 {
 
 // A program that links the control can read descriptions naming it without registering it itself.
-const bool GRegistered = (RegisterVrSpectrum(), true);
+const TComponentClassRegistration<TVrSpectrum> GRegistration;
 
 }   // namespace
 

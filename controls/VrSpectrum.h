@@ -141,18 +141,32 @@ private:
     TVrPalette FPalette3{0x000080, 0x0000FF};
     TVrBevel FBevel;
     int FBevelMargin = 0;   // the bevel's margin before its latest change
-    int FPercent1 = 60;
-    int FPercent2 = 25;
-    std::int32_t FMaxValue = 100;
-    std::int32_t FMinValue = 0;
-    TColor FMarkerColor = clWhite;
-    bool FMarkerVisible = true;
-    int FTickHeight = 1;
-    int FSpacing = 1;
-    int FBarWidth = 8;
-    int FBarSpacing = 1;
-    bool FShowInactive = true;
-    bool FPlainColors = false;
+    // Defaults of the published properties: the fields start at them, and a value equal to its default is
+    // not stored.
+    static constexpr int kDefaultPercent1 = 60;
+    static constexpr int kDefaultPercent2 = 25;
+    static constexpr std::int32_t kDefaultMaxValue = 100;
+    static constexpr std::int32_t kDefaultMinValue = 0;
+    static constexpr TColor kDefaultMarkerColor = clWhite;
+    static constexpr bool kDefaultMarkerVisible = true;
+    static constexpr int kDefaultTickHeight = 1;
+    static constexpr int kDefaultSpacing = 1;
+    static constexpr int kDefaultBarWidth = 8;
+    static constexpr int kDefaultBarSpacing = 1;
+    static constexpr bool kDefaultShowInactive = true;
+    static constexpr bool kDefaultPlainColors = false;
+    int FPercent1 = kDefaultPercent1;
+    int FPercent2 = kDefaultPercent2;
+    std::int32_t FMaxValue = kDefaultMaxValue;
+    std::int32_t FMinValue = kDefaultMinValue;
+    TColor FMarkerColor = kDefaultMarkerColor;
+    bool FMarkerVisible = kDefaultMarkerVisible;
+    int FTickHeight = kDefaultTickHeight;
+    int FSpacing = kDefaultSpacing;
+    int FBarWidth = kDefaultBarWidth;
+    int FBarSpacing = kDefaultBarSpacing;
+    bool FShowInactive = kDefaultShowInactive;
+    bool FPlainColors = kDefaultPlainColors;
 
     TVrRect FDrawingRect;
     int FSegmentCount = 0;

@@ -4,17 +4,11 @@
 namespace harvolin
 {
 
-int RoundHalfEven(double value) noexcept
-{
-    // The default floating-point rounding mode rounds halves to even.
-    return static_cast<int>(std::nearbyint(value));
-}
-
 int SolveForPercent(int a, int b) noexcept
 {
     if (b == 0)
         return 0;
-    return RoundHalfEven(static_cast<double>(a) * 100.0 / static_cast<double>(b));
+    return RoundHalfEvenTo<int>(static_cast<double>(a) * 100.0 / static_cast<double>(b));
 }
 
 TColor ColorToRGB(TColor color)

@@ -1,5 +1,6 @@
 #pragma once
 #include "controls/VrSystem.h"
+#include "rtl/Rounding.h"
 #include <QImage>
 #include <cstdint>
 #include <vector>
@@ -26,11 +27,9 @@ namespace harvolin
     return r.Bottom - r.Top;
 }
 
-// a as a whole percentage of b, rounded half to even; 0 when b is 0.
+// a as a whole percentage of b, rounded half to even (RoundHalfEvenTo, as every rounding of the controls'
+// geometry); 0 when b is 0.
 [[nodiscard]] int SolveForPercent(int a, int b) noexcept;
-
-// Rounds half to even, as every rounding of the controls' geometry does.
-[[nodiscard]] int RoundHalfEven(double value) noexcept;
 
 // The colour with system colours replaced by what the application palette gives them.
 [[nodiscard]] TColor ColorToRGB(TColor color);

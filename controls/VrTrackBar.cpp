@@ -28,11 +28,11 @@ constexpr int kLongTick = 4;
 constexpr int kShortTick = 3;
 constexpr int kMinTickSpacing = 4;
 
-// Half to even like RoundHalfEven, for results that need not fit 32 bits; the caller keeps value finite.
+// Half to even for results that need not fit 32 bits; the track bar's own clamp at +-9e18 comes first.
 std::int64_t RoundHalfEven64(double value) noexcept
 {
     constexpr double limit = 9.0e18;
-    return static_cast<std::int64_t>(std::nearbyint(std::clamp(value, -limit, limit)));
+    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -limit, limit));
 }
 
 // A pixel of a value computed in floating point. Far outside any screen it stays at the int range's
@@ -40,7 +40,7 @@ std::int64_t RoundHalfEven64(double value) noexcept
 int RoundPixel(double value) noexcept
 {
     constexpr double limit = 1.0e9;
-    return RoundHalfEven(std::clamp(value, -limit, limit));
+    return RoundHalfEvenTo<int>(std::clamp(value, -limit, limit));
 }
 
 int ClampToInt(std::int64_t value) noexcept
@@ -118,66 +118,67 @@ const TClassInfo& TVrTrackBar::StaticClassInfo()
             TPropertyList<T> list;
             list.Integer(
                     "MaxValue", [](const T& o) { return o.MaxValue(); },
-                    [](T& o, int v) { o.SetMaxValue(v); }, 100)
+                    [](T& o, int v) { o.SetMaxValue(v); }, kDefaultMaxValue)
                 .Integer(
                     "MinValue", [](const T& o) { return o.MinValue(); },
-                    [](T& o, int v) { o.SetMinValue(v); }, 0)
+                    [](T& o, int v) { o.SetMinValue(v); }, kDefaultMinValue)
                 .Integer(
                     "Position", [](const T& o) { return o.Position(); },
-                    [](T& o, int v) { o.SetPosition(v); }, 0)
+                    [](T& o, int v) { o.SetPosition(v); }, kDefaultPosition)
                 .Enumeration<TVrOrientation>(
                     "Orientation", {"voVertical", "voHorizontal"}, [](const T& o) { return o.Orientation(); },
-                    [](T& o, TVrOrientation v) { o.SetOrientation(v); }, TVrOrientation::voHorizontal)
+                    [](T& o, TVrOrientation v) { o.SetOrientation(v); }, kDefaultOrientation)
                 .Enumeration<TVrProgressStyle>(
                     "Style", {"psBottomLeft", "psTopRight"}, [](const T& o) { return o.Style(); },
-                    [](T& o, TVrProgressStyle v) { o.SetStyle(v); }, TVrProgressStyle::psBottomLeft)
+                    [](T& o, TVrProgressStyle v) { o.SetStyle(v); }, kDefaultStyle)
                 .SetOf(
                     "Options",
                     {"toActiveClick", "toMouseClip", "toHandPoint", "toFixedPoints", "toThumbOpaque"},
                     [](const T& o) { return o.Options().Bits(); },
-                    [](T& o, std::uint32_t v) { o.SetOptions(TVrTrackBarOptions::FromBits(v)); }, 23U)
+                    [](T& o, std::uint32_t v) { o.SetOptions(TVrTrackBarOptions::FromBits(v)); },
+                    kDefaultOptions.Bits())
                 .Integer(
                     "Frequency", [](const T& o) { return o.Frequency(); },
-                    [](T& o, int v) { o.SetFrequency(v); }, 10)
+                    [](T& o, int v) { o.SetFrequency(v); }, kDefaultFrequency)
                 .Integer(
                     "BorderWidth", [](const T& o) { return o.BorderWidth(); },
-                    [](T& o, int v) { o.SetBorderWidth(v); }, 10)
+                    [](T& o, int v) { o.SetBorderWidth(v); }, kDefaultBorderWidth)
                 .Object("GutterBevel", [](T& o) { return &o.FGutterBevel; })
                 .Integer(
                     "GutterWidth", [](const T& o) { return o.GutterWidth(); },
-                    [](T& o, int v) { o.SetGutterWidth(v); }, 9);
+                    [](T& o, int v) { o.SetGutterWidth(v); }, kDefaultGutterWidth);
             ColorProperty(
                 list, "GutterColor", [](const T& o) { return o.GutterColor(); },
-                [](T& o, TColor v) { o.SetGutterColor(v); }, clBlack);
+                [](T& o, TColor v) { o.SetGutterColor(v); }, kDefaultGutterColor);
             list.Enumeration<TVrTickMarks>(
                 "TickMarks", {"tmNone", "tmBoth", "tmBottomRight", "tmTopLeft"},
                 [](const T& o) { return o.TickMarks(); }, [](T& o, TVrTickMarks v) { o.SetTickMarks(v); },
-                TVrTickMarks::tmBoth);
+                kDefaultTickMarks);
             ColorProperty(
                 list, "TickColor", [](const T& o) { return o.TickColor(); },
-                [](T& o, TColor v) { o.SetTickColor(v); }, clBlack);
+                [](T& o, TColor v) { o.SetTickColor(v); }, kDefaultTickColor);
             list.Integer(
                     "ThumbStates", [](const T& o) { return o.ThumbStates(); },
-                    [](T& o, int v) { o.SetThumbStates(v); }, 1)
+                    [](T& o, int v) { o.SetThumbStates(v); }, kDefaultThumbStates)
                 .Integer(
                     "BackImageIndex", [](const T& o) { return o.BackImageIndex(); },
-                    [](T& o, int v) { o.SetBackImageIndex(v); }, -1)
+                    [](T& o, int v) { o.SetBackImageIndex(v); }, kDefaultBackImageIndex)
                 .Integer(
                     "ThumbImageIndex", [](const T& o) { return o.ThumbImageIndex(); },
-                    [](T& o, int v) { o.SetThumbImageIndex(v); }, -1)
+                    [](T& o, int v) { o.SetThumbImageIndex(v); }, kDefaultThumbImageIndex)
                 .Value(
                     "BitmapList", TPropertyKind::pkEnumeration, [](const T& o) { return o.BitmapListDesc(); },
                     [](T& o, const TDescValue& v) { o.SetBitmapListByName(v); },
                     TDescValue::Identifier("nil"))
                 .Integer(
                     "ScaleOffset", [](const T& o) { return o.ScaleOffset(); },
-                    [](T& o, int v) { o.SetScaleOffset(v); }, 5);
+                    [](T& o, int v) { o.SetScaleOffset(v); }, kDefaultScaleOffset);
             ColorProperty(
                 list, "FocusColor", [](const T& o) { return o.FocusColor(); },
-                [](T& o, TColor v) { o.SetFocusColor(v); }, clBlack);
+                [](T& o, TColor v) { o.SetFocusColor(v); }, kDefaultFocusColor);
             list.Integer(
                 "FocusOffset", [](const T& o) { return o.FocusOffset(); },
-                [](T& o, int v) { o.SetFocusOffset(v); }, 0);
+                [](T& o, int v) { o.SetFocusOffset(v); }, kDefaultFocusOffset);
             return list.Take();
         }());
     return info;
@@ -804,7 +805,7 @@ void RegisterVrTrackBar()
 namespace
 {
 
-const bool GRegistered = (RegisterVrTrackBar(), true);
+const TComponentClassRegistration<TVrTrackBar> GRegistration;
 
 }   // namespace
 

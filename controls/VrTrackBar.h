@@ -231,28 +231,49 @@ private:
     template <class T>
     void Change(T& field, T value);
 
-    int FMaxValue = 100;
-    int FMinValue = 0;
-    int FPosition = 0;
-    TVrOrientation FOrientation = TVrOrientation::voHorizontal;
-    TVrProgressStyle FStyle = TVrProgressStyle::psBottomLeft;
-    TVrTrackBarOptions FOptions{TVrTrackBarOption::toActiveClick, TVrTrackBarOption::toMouseClip,
-                                TVrTrackBarOption::toHandPoint, TVrTrackBarOption::toThumbOpaque};
-    int FFrequency = 10;
-    int FBorderWidth = 10;
+    // Defaults of the published properties: the fields start at them, and a value equal to its default is
+    // not stored.
+    static constexpr TVrTrackBarOptions kDefaultOptions{
+        TVrTrackBarOption::toActiveClick, TVrTrackBarOption::toMouseClip, TVrTrackBarOption::toHandPoint,
+        TVrTrackBarOption::toThumbOpaque};
+    static constexpr int kDefaultMaxValue = 100;
+    static constexpr int kDefaultMinValue = 0;
+    static constexpr int kDefaultPosition = 0;
+    static constexpr TVrOrientation kDefaultOrientation = TVrOrientation::voHorizontal;
+    static constexpr TVrProgressStyle kDefaultStyle = TVrProgressStyle::psBottomLeft;
+    static constexpr int kDefaultFrequency = 10;
+    static constexpr int kDefaultBorderWidth = 10;
+    static constexpr int kDefaultGutterWidth = 9;
+    static constexpr TColor kDefaultGutterColor = clBlack;
+    static constexpr TVrTickMarks kDefaultTickMarks = TVrTickMarks::tmBoth;
+    static constexpr TColor kDefaultTickColor = clBlack;
+    static constexpr int kDefaultThumbStates = 1;
+    static constexpr int kDefaultBackImageIndex = -1;
+    static constexpr int kDefaultThumbImageIndex = -1;
+    static constexpr int kDefaultScaleOffset = 5;
+    static constexpr TColor kDefaultFocusColor = clBlack;
+    static constexpr int kDefaultFocusOffset = 0;
+    int FMaxValue = kDefaultMaxValue;
+    int FMinValue = kDefaultMinValue;
+    int FPosition = kDefaultPosition;
+    TVrOrientation FOrientation = kDefaultOrientation;
+    TVrProgressStyle FStyle = kDefaultStyle;
+    TVrTrackBarOptions FOptions = kDefaultOptions;
+    int FFrequency = kDefaultFrequency;
+    int FBorderWidth = kDefaultBorderWidth;
     TVrBevel FGutterBevel;
-    int FGutterWidth = 9;
-    TColor FGutterColor = clBlack;
-    TVrTickMarks FTickMarks = TVrTickMarks::tmBoth;
-    TColor FTickColor = clBlack;
-    int FThumbStates = 1;
-    int FBackImageIndex = -1;
-    int FThumbImageIndex = -1;
+    int FGutterWidth = kDefaultGutterWidth;
+    TColor FGutterColor = kDefaultGutterColor;
+    TVrTickMarks FTickMarks = kDefaultTickMarks;
+    TColor FTickColor = kDefaultTickColor;
+    int FThumbStates = kDefaultThumbStates;
+    int FBackImageIndex = kDefaultBackImageIndex;
+    int FThumbImageIndex = kDefaultThumbImageIndex;
     TVrBitmapList* FBitmapList = nullptr;   // not owning; cleared when the list goes
     std::string FPendingBitmapList;         // read before the list was created; resolved by Loaded()
-    int FScaleOffset = 5;
-    TColor FFocusColor = clBlack;
-    int FFocusOffset = 0;
+    int FScaleOffset = kDefaultScaleOffset;
+    TColor FFocusColor = kDefaultFocusColor;
+    int FFocusOffset = kDefaultFocusOffset;
 
     TVrChangeLink FBitmapLink;
     QImage FThumb;

@@ -1,5 +1,6 @@
 #include "convert/ALRealToAudio.h"
-#include "buffers/ALSampleConvert.h"
+#include "rtl/Rounding.h"
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,11 +9,13 @@ namespace harvolin
 namespace
 {
 
-const bool GRegistered = (RegisterComponentClass<TALRealToAudio>(), true);
+const TComponentClassRegistration<TALRealToAudio> GRegistration;
 
 // Round half to even by the floating-point adder itself: below 2^51 in magnitude, adding and taking away
 // 1.5 x 2^52 leaves the nearest integer, ties to even, in the default rounding mode. No library call, so the
-// per-sample loop vectorises; larger values and non-finite ones take the exact path.
+// per-sample loop vectorises; larger values and non-finite ones take the exact path. That path keeps the
+// converter's own edges, which its output shows: infinities give 0 like NaN, and saturation stops at
+// +-9.2e18, short of the 64-bit ends.
 std::int64_t RoundToInteger(double value) noexcept
 {
     constexpr double kMagic = 6755399441055744.0;   // 1.5 x 2^52
@@ -20,12 +23,8 @@ std::int64_t RoundToInteger(double value) noexcept
         return static_cast<std::int64_t>((value + kMagic) - kMagic);
     if (!std::isfinite(value))
         return 0;
-    const double rounded = RoundHalfEven(value);
-    if (rounded >= 9.2e18)
-        return static_cast<std::int64_t>(9.2e18);
-    if (rounded <= -9.2e18)
-        return static_cast<std::int64_t>(-9.2e18);
-    return static_cast<std::int64_t>(rounded);
+    constexpr double kLimit = 9.2e18;
+    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -kLimit, kLimit));
 }
 
 template <class TStore>
@@ -44,7 +43,6 @@ TALRealToAudio::TALRealToAudio(TComponent* owner)
                 { return HandleOutputOperation(operation); }),
       InputPins(this), AudioFormat(WriteSectionOf(Lock), [this](TALAudioFormatBasic&) { FormatChanged(); })
 {
-    (void)GRegistered;
     Lock.AddDependency(&OutputPin);
     InputPins.SetPinsOwner(true);
     FReady = true;

@@ -1,6 +1,6 @@
 #include "gen/SLCommonGen.h"
-#include "buffers/ALSampleConvert.h"
 #include "rtl/Diagnostics.h"
+#include "rtl/Rounding.h"
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -31,19 +31,19 @@ const TClassInfo& TSLCommonGen::StaticClassInfo()
             .Object("ClockPin", [](TSLCommonGen& g) { return &g.ClockPin; })
             .Boolean(
                 "Enabled", [](const TSLCommonGen& g) { return g.Enabled(); },
-                [](TSLCommonGen& g, bool value) { g.SetEnabled(value); }, true)
+                [](TSLCommonGen& g, bool value) { g.SetEnabled(value); }, kDefaultEnabled)
             .Integer(
                 "PumpPriority", [](const TSLCommonGen& g) { return g.PumpPriority(); },
-                [](TSLCommonGen& g, std::int32_t value) { g.SetPumpPriority(value); }, 0)
+                [](TSLCommonGen& g, std::int32_t value) { g.SetPumpPriority(value); }, kDefaultPumpPriority)
             .Enumeration<TSLClockSource>(
                 "ClockSource", {"csInternal", "csExternal"},
                 [](const TSLCommonGen& g) { return g.ClockSource(); },
                 [](TSLCommonGen& g, TSLClockSource value) { g.SetClockSource(value); })
             .Integer(
-                "BufferSize", [](const TSLCommonGen& g) { return const_cast<TSLCommonGen&>(g).BufferSize(); },
-                [](TSLCommonGen& g, std::int32_t value) { g.SetBufferSize(value); }, 1024)
+                "BufferSize", [](const TSLCommonGen& g) { return g.BufferSize(); },
+                [](TSLCommonGen& g, std::int32_t value) { g.SetBufferSize(value); }, kDefaultBufferSize)
             .Float(
-                "SampleRate", [](const TSLCommonGen& g) { return const_cast<TSLCommonGen&>(g).SampleRate(); },
+                "SampleRate", [](const TSLCommonGen& g) { return g.SampleRate(); },
                 [](TSLCommonGen& g, double value) { g.SetSampleRate(value); })
             .Take());
     return info;
@@ -110,7 +110,7 @@ void TSLCommonGen::SetClockSource(TSLClockSource value)
     NegotiatePumping();
 }
 
-std::int32_t TSLCommonGen::BufferSize()
+std::int32_t TSLCommonGen::BufferSize() const
 {
     TOWReadLockSection lock(GenLock);
     return FBufferSize;
@@ -122,7 +122,7 @@ void TSLCommonGen::SetBufferSize(std::int32_t value)
     FBufferSize = value;
 }
 
-double TSLCommonGen::SampleRate()
+double TSLCommonGen::SampleRate() const
 {
     TOWReadLockSection lock(GenLock);
     return FSampleRate;
@@ -134,25 +134,25 @@ void TSLCommonGen::SetSampleRate(double value)
     FSampleRate = value;
 }
 
-bool TSLCommonGen::Active()
+bool TSLCommonGen::Active() const
 {
     TOWReadLockSection lock(GenLock);
     return FActive;
 }
 
-bool TSLCommonGen::IsPumpMaster()
+bool TSLCommonGen::IsPumpMaster() const
 {
     TOWReadLockSection lock(GenLock);
     return FIsPumpMaster;
 }
 
-std::int32_t TSLCommonGen::BlocksPerTick()
+std::int32_t TSLCommonGen::BlocksPerTick() const
 {
     TOWReadLockSection lock(GenLock);
     return FBlocksPerTick;
 }
 
-TOWClaimant TSLCommonGen::MasterPump()
+TOWClaimant TSLCommonGen::MasterPump() const
 {
     TOWReadLockSection lock(GenLock);
     return FMasterPump;

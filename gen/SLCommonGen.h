@@ -49,20 +49,22 @@ public:
     [[nodiscard]] TSLClockSource ClockSource() const noexcept { return FClockSource.load(); }
     // A change while started releases the internal clock or elects and registers anew.
     void SetClockSource(TSLClockSource value);
-    [[nodiscard]] std::int32_t BufferSize();
+    [[nodiscard]] std::int32_t BufferSize() const;
     // Under GenLock; a running generator keeps its clock period until it is started again.
     void SetBufferSize(std::int32_t value);
-    [[nodiscard]] double SampleRate();
+    [[nodiscard]] double SampleRate() const;
     void SetSampleRate(double value);
 
-    [[nodiscard]] bool Active();
-    [[nodiscard]] bool IsPumpMaster();
-    [[nodiscard]] std::int32_t BlocksPerTick();
-    [[nodiscard]] TOWClaimant MasterPump();
+    [[nodiscard]] bool Active() const;
+    [[nodiscard]] bool IsPumpMaster() const;
+    [[nodiscard]] std::int32_t BlocksPerTick() const;
+    [[nodiscard]] TOWClaimant MasterPump() const;
     // The clock registration, when the generator paces itself; valid until it stops.
     [[nodiscard]] TSLClockGenItem* ClockItem();
 
-    TOWObject GenLock;
+    // mutable: the getters only read under it, and a read hold changes nothing a reader of the generator
+    // sees; the published properties are read through const references.
+    mutable TOWObject GenLock;
     TOWBoolSinkPin EnablePin;
     TOWClockSinkPin ClockPin;
 
@@ -90,9 +92,14 @@ protected:
 private:
     void ElectPump();
 
-    std::atomic<std::int32_t> FPumpPriority{0};
-    std::atomic<bool> FEnabled{true};
-    std::int32_t FBufferSize = 1024;     // guarded by GenLock
+    // Defaults of the published properties: the fields start at them, and a value equal to its default is
+    // not stored.
+    static constexpr std::int32_t kDefaultPumpPriority = 0;
+    static constexpr bool kDefaultEnabled = true;
+    static constexpr std::int32_t kDefaultBufferSize = 1024;
+    std::atomic<std::int32_t> FPumpPriority{kDefaultPumpPriority};
+    std::atomic<bool> FEnabled{kDefaultEnabled};
+    std::int32_t FBufferSize = kDefaultBufferSize;   // guarded by GenLock
     double FSampleRate = 100000.0;       // guarded by GenLock
     bool FActive = false;                // guarded by GenLock
     std::int32_t FBlocksPerTick = 1;     // guarded by GenLock

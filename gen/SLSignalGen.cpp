@@ -5,16 +5,18 @@ namespace harvolin
 namespace
 {
 
+// Set by the constructor and published as SignalType's default: a tone.
+constexpr TSLSignalType kDefaultSignalType = stTone;
+
 // Readable from a window's description by class name from the start of the program.
-const bool GRegistered = (RegisterComponentClass<TSLSignalGen>(), true);
+const TComponentClassRegistration<TSLSignalGen> GRegistration;
 
 }   // namespace
 
 TSLSignalGen::TSLSignalGen(TComponent* owner)
     : TSLCommonRealGen(owner), FrequencyPin(this, 0, [this](TOWPin*, float value) { SetFrequency(value); })
 {
-    (void)GRegistered;
-    FWave.SetSignalType(stTone);
+    FWave.SetSignalType(kDefaultSignalType);
     FWave.SetAmplitude(20000.0);
     SetFrequency(500.0);
 }
@@ -27,14 +29,13 @@ TSLSignalGen::~TSLSignalGen()
 
 const TClassInfo& TSLSignalGen::StaticClassInfo()
 {
-    auto real = [](const char* name, double (TSLSignalGen::*get)(), void (TSLSignalGen::*set)(double))
+    auto real = [](const char* name, double (TSLSignalGen::*get)() const, void (TSLSignalGen::*set)(double))
     {
         TPropertyInfo info;
         info.Name = name;
         info.Kind = TPropertyKind::pkFloat;
-        info.Get = [get](const TPersistent& o) {
-            return TDescValue::Float((const_cast<TSLSignalGen&>(static_cast<const TSLSignalGen&>(o)).*get)());
-        };
+        info.Get = [get](const TPersistent& o)
+        { return TDescValue::Float((static_cast<const TSLSignalGen&>(o).*get)()); };
         info.Set = [set](TPersistent& o, const TDescValue& v)
         { (static_cast<TSLSignalGen&>(o).*set)(v.AsFloat()); };
         return info;
@@ -45,8 +46,8 @@ const TClassInfo& TSLSignalGen::StaticClassInfo()
             TPropertyList<TSLSignalGen>()
                 .Enumeration<TSLSignalType>(
                     "SignalType", {"stTone", "stTriangle", "stSquare", "stDc", "stJaehne"},
-                    [](const TSLSignalGen& g) { return const_cast<TSLSignalGen&>(g).SignalType(); },
-                    [](TSLSignalGen& g, TSLSignalType value) { g.SetSignalType(value); }, stTone)
+                    [](const TSLSignalGen& g) { return g.SignalType(); },
+                    [](TSLSignalGen& g, TSLSignalType value) { g.SetSignalType(value); }, kDefaultSignalType)
                 .Take();
         properties.push_back(real("Phase", &TSLSignalGen::Phase, &TSLSignalGen::SetPhase));
         properties.push_back(real("Amplitude", &TSLSignalGen::Amplitude, &TSLSignalGen::SetAmplitude));
@@ -61,7 +62,7 @@ const TClassInfo& TSLSignalGen::StaticClassInfo()
     return info;
 }
 
-TSLSignalType TSLSignalGen::SignalType()
+TSLSignalType TSLSignalGen::SignalType() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.SignalType();
@@ -73,7 +74,7 @@ void TSLSignalGen::SetSignalType(TSLSignalType value)
     FWave.SetSignalType(value);
 }
 
-double TSLSignalGen::Phase()
+double TSLSignalGen::Phase() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Phase();
@@ -85,7 +86,7 @@ void TSLSignalGen::SetPhase(double value)
     FWave.SetPhase(value);
 }
 
-double TSLSignalGen::Amplitude()
+double TSLSignalGen::Amplitude() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Amplitude();
@@ -97,7 +98,7 @@ void TSLSignalGen::SetAmplitude(double value)
     FWave.SetAmplitude(value);
 }
 
-double TSLSignalGen::Frequency()
+double TSLSignalGen::Frequency() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Frequency();
@@ -118,7 +119,7 @@ void TSLSignalGen::SetFrequency(double value)
         FrequencyPin.SetValue(static_cast<float>(stored));
 }
 
-double TSLSignalGen::Offset()
+double TSLSignalGen::Offset() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Offset();
@@ -130,7 +131,7 @@ void TSLSignalGen::SetOffset(double value)
     FWave.SetOffset(value);
 }
 
-double TSLSignalGen::Asymmetry()
+double TSLSignalGen::Asymmetry() const
 {
     TOWReadLockSection lock(GenLock);
     return FWave.Asymmetry();

@@ -20,17 +20,17 @@ public:
     [[nodiscard]] static const TClassInfo& StaticClassInfo();
     [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
-    [[nodiscard]] TSLSignalType SignalType();
+    [[nodiscard]] TSLSignalType SignalType() const;
     void SetSignalType(TSLSignalType value);
-    [[nodiscard]] double Phase();
+    [[nodiscard]] double Phase() const;
     void SetPhase(double value);
-    [[nodiscard]] double Amplitude();
+    [[nodiscard]] double Amplitude() const;
     void SetAmplitude(double value);
-    [[nodiscard]] double Frequency();
+    [[nodiscard]] double Frequency() const;
     void SetFrequency(double value);
-    [[nodiscard]] double Offset();
+    [[nodiscard]] double Offset() const;
     void SetOffset(double value);
-    [[nodiscard]] double Asymmetry();
+    [[nodiscard]] double Asymmetry() const;
     void SetAsymmetry(double value);
 
     TOWFloatIntStatePin FrequencyPin;

@@ -399,11 +399,11 @@ const TClassInfo& TOWPinList::StaticClassInfo()
         "TOWPinList", &TOWObject::StaticClassInfo(),
         TPropertyList<TOWPinList>()
             .Integer(
-                "Count", [](const TOWPinList& list) { return const_cast<TOWPinList&>(list).Count(); },
+                "Count", [](const TOWPinList& list) { return list.Count(); },
                 [](TOWPinList& list, std::int32_t count) { list.SetCount(count); })
             .Boolean(
                 "PinsOwner", [](const TOWPinList& list) { return list.PinsOwner(); },
-                [](TOWPinList& list, bool value) { list.SetPinsOwner(value); }, false)
+                [](TOWPinList& list, bool value) { list.SetPinsOwner(value); }, kDefaultPinsOwner)
             .Take());
     return info;
 }
@@ -416,9 +416,11 @@ void TOWPinList::DefineProperties(TFiler& filer)
         HasPins());
 }
 
-std::size_t TOWPinList::Count()
+std::size_t TOWPinList::Count() const
 {
-    TOWReadLockSection self(*this);
+    // The list is its own lock object, and a lock section holds it by non-const reference; a read hold
+    // changes nothing a reader of the list sees.
+    TOWReadLockSection self(const_cast<TOWPinList&>(*this));
     return FEntries.size();
 }
 

@@ -110,7 +110,7 @@ public:
     void DefineProperties(TFiler& filer) override;
 
     [[nodiscard]] TComponent* Owner() const noexcept { return FOwner; }
-    [[nodiscard]] std::size_t Count();
+    [[nodiscard]] std::size_t Count() const;
     // Does nothing: the owner decides how many pins exist.
     virtual void SetCount(std::int32_t count);
     // Raise ERangeError outside [0, Count()).
@@ -154,7 +154,9 @@ private:
     TComponent* const FOwner;
     std::vector<TEntry> FEntries;     // changed under GlobalLock write
     std::vector<TPending> FPending;   // by index; changed under GlobalLock write
-    bool FPinsOwner = false;
+    // PinsOwner's published default, which the field starts at.
+    static constexpr bool kDefaultPinsOwner = false;
+    bool FPinsOwner = kDefaultPinsOwner;
 };
 
 class TOWExtCollectionItem;

@@ -1,6 +1,6 @@
 #include "pins/OWStdTypes.h"
+#include "rtl/Rounding.h"
 #include <cmath>
-#include <limits>
 #include <utility>
 
 namespace harvolin
@@ -40,23 +40,6 @@ void RegisterStandardTypes(TOWTypeRegistry& registry)
     registry.RegisterTypeName(kOWCharacterSingleType, "Character single");
     registry.RegisterTypeName(kOWStringSingleType, "Sting");
     registry.RegisterTypeHandler(kOWClockType, OWClockInterfaceHandler);
-}
-
-std::int32_t OWRoundToInteger(float value) noexcept
-{
-    if (std::isnan(value))
-        return 0;
-    // In double every step is exact for a float input, and no rounding mode is involved.
-    const double x = value;
-    double whole = std::floor(x);
-    const double fraction = x - whole;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1.0;
-    if (whole >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-        return std::numeric_limits<std::int32_t>::max();
-    if (whole <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(whole);
 }
 
 // --- TOWClockSinkPin ---------------------------------------------------------------------------------------
@@ -255,7 +238,7 @@ bool TOWFloatIntStatePin::DeliverAs(IOWSignalStream& stream, const TGUID& valueT
         if (valueType == kOWFloatSingleType)
             supplied = MakeRef<TOWSuppliedSingleOperation>(value);
         else
-            supplied = MakeRef<TOWSuppliedIntegerOperation>(OWRoundToInteger(value));
+            supplied = MakeRef<TOWSuppliedIntegerOperation>(RoundHalfEvenTo<std::int32_t>(value));
         const bool result = stream.NotifyStream(valueType, supplied, flags);
         return notice ? false : result;
     }

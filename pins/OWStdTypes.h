@@ -43,11 +43,6 @@ using TOWDeliveryHandler =
 bool OWClockInterfaceHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
                              const TRefPtr<TOWNotifyOperation>& operation);
 
-// The integer a float value travels as to a peer that only takes integers: the nearest one, halves to even
-// (2.5 -> 2, 3.5 -> 4), whatever the thread's rounding mode. Values beyond the int32 range saturate to its
-// ends; NaN becomes 0.
-[[nodiscard]] std::int32_t OWRoundToInteger(float value) noexcept;
-
 // A clock input. Its pin type is empty, so it accepts any source; it ticks through IOWClock, which the
 // source's own clock handler calls. OnClock runs on the delivering thread with GlobalLock held for reading,
 // the source's group lock and this pin's group lock held (a source locks each sink while delivering).
@@ -136,8 +131,9 @@ private:
 
 // A number state pin: its peers share one float. Its pin type is "Float single" then "Integer single", both
 // with DeliverTo as the handler; it answers both with a stream interface that leads to Receive. A peer that
-// takes floats gets floats even when it takes integers too; an integer-only peer gets the value rounded by
-// OWRoundToInteger.
+// takes floats gets floats even when it takes integers too; an integer-only peer gets the nearest integer,
+// halves to even (2.5 -> 2, 3.5 -> 4) whatever the thread's rounding mode, saturating at the int32 ends, NaN
+// as 0 (RoundHalfEvenTo).
 //
 // Threads: as for TOWBoolStatePin. SetValue may be called from any thread that may notify; the compare and
 // the store are one atomic step, so of two threads setting the same new value only one notifies.

@@ -1,5 +1,5 @@
 #include "pins/SLMultiInput.h"
-#include "buffers/ALSampleConvert.h"
+#include "rtl/Rounding.h"
 #include <algorithm>
 #include <cmath>
 #include <cstring>

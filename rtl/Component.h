@@ -209,4 +209,21 @@ void RegisterComponentClass()
                            [](TComponent& owner) -> TComponent* { return &CreateComponent<T>(owner); });
 }
 
+// Registers T while the program starts, so that descriptions naming T read wherever T is linked in:
+//     const TComponentClassRegistration<TExample> GRegistration;
+// in the unnamed namespace of the .cpp that defines T's constructor. That placement is the guarantee: a
+// static library's object file is linked only when something in it is referenced, and the initialisation of a
+// namespace-scope object happens before any function of its unit runs; constructing T calls its constructor,
+// so any program that makes a T links the unit and has run the registration first. In a unit that defines
+// nothing a user of T calls, the object would be dropped silently, and the class with it.
+template <class T>
+requires std::derived_from<T, TComponent>
+class TComponentClassRegistration final
+{
+public:
+    TComponentClassRegistration() { RegisterComponentClass<T>(); }
+    TComponentClassRegistration(const TComponentClassRegistration&) = delete;
+    TComponentClassRegistration& operator=(const TComponentClassRegistration&) = delete;
+};
+
 }   // namespace harvolin

@@ -1,4 +1,5 @@
 #include "buffers/ALSampleConvert.h"
+#include "rtl/Rounding.h"
 #include <array>
 #include <cfenv>
 #include <cstring>

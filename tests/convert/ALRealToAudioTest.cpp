@@ -5,6 +5,7 @@
 #include "pins/ALStreamTypes.h"
 #include "pins/SLStreamTypes.h"
 #include "rtl/DescriptionReader.h"
+#include "rtl/Rounding.h"
 #include "tests/support/TestThreads.h"
 #include <gtest/gtest.h>
 #include <mutex>

@@ -402,14 +402,20 @@ TEST_F(OWFloatIntStatePinTest, AMulticastAnswerIsThePeersResultAndANoticeAnswerI
 
 TEST_F(OWFloatIntStatePinTest, RoundingIgnoresTheThreadsRoundingMode)
 {
+    TOWFloatIntStatePin pin(FOwner, 0, nullptr);
+    TRecordingPeer peer(FOwner, {kOWIntegerSingleType});
+    ASSERT_TRUE(pin.Connect(&peer));
     const int mode = std::fegetround();
     ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
-    const std::int32_t up = OWRoundToInteger(2.5f);
+    pin.SetValue(2.5f);
     ASSERT_EQ(std::fesetround(FE_DOWNWARD), 0);
-    const std::int32_t down = OWRoundToInteger(3.5f);
+    pin.SetValue(3.5f);
     std::fesetround(mode);
-    EXPECT_EQ(up, 2);
-    EXPECT_EQ(down, 4);
+    std::vector<std::int32_t> delivered;
+    for (const auto& value : peer.Values())
+        if (auto integer = RefCast<TOWSuppliedIntegerOperation>(value.Operation))
+            delivered.push_back(integer->Value());
+    EXPECT_EQ(delivered, (std::vector<std::int32_t>{2, 4}));
 }
 
 struct TRoundingCase

@@ -430,5 +430,34 @@ INSTANTIATE_TEST_SUITE_P(
                       TNameCase{"NonAscii", "Fr\xc3\xa9quence", false}),
     [](const ::testing::TestParamInfo<TNameCase>& nameCase) { return nameCase.param.Label; });
 
+// Registered by the object below while the test program starts, as a library unit registers its class.
+class TSelfRegistered : public TComponent
+{
+public:
+    using TComponent::TComponent;
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TSelfRegistered", &TComponent::StaticClassInfo(), {});
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+const TComponentClassRegistration<TSelfRegistered> GSelfRegistration;
+
+TEST(ComponentClassRegistrationTest, ARegistrationObjectRegistersItsClassBeforeMainRuns)
+{
+    const TRegisteredClass* registered = FindComponentClass("TSelfRegistered");
+    ASSERT_NE(registered, nullptr);
+    EXPECT_EQ(registered->Info, &TSelfRegistered::StaticClassInfo());
+    auto owner = MakeComponent<TComponent>();
+    TComponent* made = registered->Create(*owner);
+    EXPECT_NE(dynamic_cast<TSelfRegistered*>(made), nullptr);
+    EXPECT_EQ(made->Owner(), owner.get());
+    // A second registration of the same class, as a unit's public Register function makes, changes nothing.
+    const TComponentClassRegistration<TSelfRegistered> again;
+    EXPECT_EQ(FindComponentClass("TSelfRegistered"), registered);
+}
+
 }   // namespace
 }   // namespace harvolin
