@@ -160,7 +160,9 @@ private:
 
 // What the four typed access objects share, written once for the buffer class TBuffer (bound only to one of
 // those, as its typed GetAccess makes it) and the access interface IAccess. Each class adds what only its
-// type has. Instantiated for the four classes below and no others.
+// type has. Instantiated for the four classes below and no others: the members defined out of line are
+// compiled for them in SLDataBufferAccess.cpp. No extern template declaration on purpose: with one,
+// callers no longer inline or devirtualise the members defined in the class.
 template <class TBuffer, class IAccess>
 class TSLTypedDataBufferAccess : public TSLDataBufferAccess, public virtual IAccess
 {
@@ -186,12 +188,6 @@ protected:
     // The buffer behind another access object of this type, for the two-buffer operations.
     [[nodiscard]] static typename TBuffer::ITyped& Operand(const IAccess& other, const char* operation);
 };
-
-// The members are compiled once, in SLDataBufferAccess.cpp.
-extern template class TSLTypedDataBufferAccess<TSLRealBuffer, ISLRealDataBufferAccess>;
-extern template class TSLTypedDataBufferAccess<TSLIntegerBuffer, ISLIntegerDataBufferAccess>;
-extern template class TSLTypedDataBufferAccess<TSLComplexBuffer, ISLComplexDataBufferAccess>;
-extern template class TSLTypedDataBufferAccess<TSLBlockBuffer, ISLBlockDataBufferAccess>;
 
 class TSLRealDataBufferAccess : public TSLTypedDataBufferAccess<TSLRealBuffer, ISLRealDataBufferAccess>
 {

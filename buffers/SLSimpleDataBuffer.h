@@ -293,7 +293,9 @@ protected:
 // What the four sample buffers share, written once for the element type TElement and the typed interface
 // IInterface that hands elements out as TElement. The arithmetic runs through the element type's kernels
 // (SLSimpleDataBuffer.cpp); each class adds what only its type has. Instantiated for the four classes
-// below and no others.
+// below and no others: the members defined out of line are compiled for them in SLSimpleDataBuffer.cpp. No
+// extern template declaration on purpose: with one, callers no longer inline or devirtualise the members
+// defined in the class.
 template <class TElement, class IInterface>
 class TSLTypedBuffer : public TSLMemoryBuffer, public virtual IInterface
 {
@@ -342,12 +344,6 @@ private:
     template <TKernel Kernel>
     void Combine(IInterface& other, const char* operation);
 };
-
-// The members are compiled once, in SLSimpleDataBuffer.cpp.
-extern template class TSLTypedBuffer<double, ISLRealDataBuffer>;
-extern template class TSLTypedBuffer<std::int32_t, ISLIntegerDataBuffer>;
-extern template class TSLTypedBuffer<TSLComplex, ISLComplexDataBuffer>;
-extern template class TSLTypedBuffer<std::uint8_t, ISLBlockDataBuffer>;
 
 class TSLRealBuffer : public TSLTypedBuffer<double, ISLRealDataBuffer>
 {
