@@ -100,77 +100,93 @@ TRefPtr<TSLGenericBuffer> TSLDataBufferAccess::Clone()
     return Bound("Clone").Clone();
 }
 
+// ---- TSLTypedDataBufferAccess
+
+template <class TBuffer, class IAccess>
+typename TBuffer::ITyped& TSLTypedDataBufferAccess<TBuffer, IAccess>::Operand(const IAccess& other,
+                                                                              const char* operation)
+{
+    return OtherBuffer<typename TBuffer::ITyped>(other, operation);
+}
+
+template <class TBuffer, class IAccess>
+auto TSLTypedDataBufferAccess<TBuffer, IAccess>::GetRead() const -> const TElement*
+{
+    return TypedBuffer("GetRead").GetRead();
+}
+
+template <class TBuffer, class IAccess>
+auto TSLTypedDataBufferAccess<TBuffer, IAccess>::GetWrite() -> TElement*
+{
+    return TypedBuffer("GetWrite").GetWrite();
+}
+
+template <class TBuffer, class IAccess>
+auto TSLTypedDataBufferAccess<TBuffer, IAccess>::GetModify() -> TElement*
+{
+    return TypedBuffer("GetModify").GetModify();
+}
+
+template <class TBuffer, class IAccess>
+void TSLTypedDataBufferAccess<TBuffer, IAccess>::Add(IAccess& other)
+{
+    TypedBuffer("Add").Add(Operand(other, "Add"));
+}
+
+template <class TBuffer, class IAccess>
+void TSLTypedDataBufferAccess<TBuffer, IAccess>::Subtract(IAccess& other)
+{
+    TypedBuffer("Subtract").Subtract(Operand(other, "Subtract"));
+}
+
+template <class TBuffer, class IAccess>
+void TSLTypedDataBufferAccess<TBuffer, IAccess>::Multiply(IAccess& other)
+{
+    TypedBuffer("Multiply").Multiply(Operand(other, "Multiply"));
+}
+
+template <class TBuffer, class IAccess>
+void TSLTypedDataBufferAccess<TBuffer, IAccess>::Divide(IAccess& other)
+{
+    TypedBuffer("Divide").Divide(Operand(other, "Divide"));
+}
+
+template <class TBuffer, class IAccess>
+void TSLTypedDataBufferAccess<TBuffer, IAccess>::Clear()
+{
+    TypedBuffer("Clear").Clear();
+}
+
+template class TSLTypedDataBufferAccess<TSLRealBuffer, ISLRealDataBufferAccess>;
+template class TSLTypedDataBufferAccess<TSLIntegerBuffer, ISLIntegerDataBufferAccess>;
+template class TSLTypedDataBufferAccess<TSLComplexBuffer, ISLComplexDataBufferAccess>;
+template class TSLTypedDataBufferAccess<TSLBlockBuffer, ISLBlockDataBufferAccess>;
+
 // ---- TSLRealDataBufferAccess
-
-// Bound only to real buffers (their GetRealAccess makes it), so the cast cannot miss.
-TSLRealBuffer& TSLRealDataBufferAccess::Real(const char* operation) const
-{
-    return static_cast<TSLRealBuffer&>(Bound(operation));
-}
-
-const double* TSLRealDataBufferAccess::GetRead() const
-{
-    return Real("GetRead").GetRead();
-}
-
-double* TSLRealDataBufferAccess::GetWrite()
-{
-    return Real("GetWrite").GetWrite();
-}
-
-double* TSLRealDataBufferAccess::GetModify()
-{
-    return Real("GetModify").GetModify();
-}
 
 double TSLRealDataBufferAccess::GetItem(std::int32_t index) const
 {
-    return Real("GetItem").GetItem(index);
+    return TypedBuffer("GetItem").GetItem(index);
 }
 
 void TSLRealDataBufferAccess::SetItem(std::int32_t index, double value)
 {
-    Real("SetItem").SetItem(index, value);
+    TypedBuffer("SetItem").SetItem(index, value);
 }
 
 void TSLRealDataBufferAccess::FillJaehne(double magnitude)
 {
-    Real("FillJaehne").FillJaehne(magnitude);
-}
-
-void TSLRealDataBufferAccess::Add(ISLRealDataBufferAccess& other)
-{
-    Real("Add").Add(OtherBuffer<ISLRealDataBuffer>(other, "Add"));
-}
-
-void TSLRealDataBufferAccess::Subtract(ISLRealDataBufferAccess& other)
-{
-    Real("Subtract").Subtract(OtherBuffer<ISLRealDataBuffer>(other, "Subtract"));
-}
-
-void TSLRealDataBufferAccess::Multiply(ISLRealDataBufferAccess& other)
-{
-    Real("Multiply").Multiply(OtherBuffer<ISLRealDataBuffer>(other, "Multiply"));
-}
-
-void TSLRealDataBufferAccess::Divide(ISLRealDataBufferAccess& other)
-{
-    Real("Divide").Divide(OtherBuffer<ISLRealDataBuffer>(other, "Divide"));
+    TypedBuffer("FillJaehne").FillJaehne(magnitude);
 }
 
 void TSLRealDataBufferAccess::Fill(double value)
 {
-    Real("Fill").Fill(value);
-}
-
-void TSLRealDataBufferAccess::Clear()
-{
-    Real("Clear").Clear();
+    TypedBuffer("Fill").Fill(value);
 }
 
 double TSLRealDataBufferAccess::Minimum() const
 {
-    const TSLRealBuffer& buffer = Real("Minimum");
+    const TSLRealBuffer& buffer = TypedBuffer("Minimum");
     if (buffer.GetSize() == 0)
         throw ERangeError("real buffer access object: Minimum of an empty buffer");
     return buffer.Minimum();
@@ -178,7 +194,7 @@ double TSLRealDataBufferAccess::Minimum() const
 
 double TSLRealDataBufferAccess::Maximum() const
 {
-    const TSLRealBuffer& buffer = Real("Maximum");
+    const TSLRealBuffer& buffer = TypedBuffer("Maximum");
     if (buffer.GetSize() == 0)
         throw ERangeError("real buffer access object: Maximum of an empty buffer");
     return buffer.Maximum();
@@ -186,188 +202,53 @@ double TSLRealDataBufferAccess::Maximum() const
 
 double TSLRealDataBufferAccess::MinimumInRange(std::int32_t from, std::int32_t to) const
 {
-    return Real("MinimumInRange").MinimumInRange(from, to);
+    return TypedBuffer("MinimumInRange").MinimumInRange(from, to);
 }
 
 double TSLRealDataBufferAccess::MaximumInRange(std::int32_t from, std::int32_t to) const
 {
-    return Real("MaximumInRange").MaximumInRange(from, to);
+    return TypedBuffer("MaximumInRange").MaximumInRange(from, to);
 }
 
 // ---- TSLIntegerDataBufferAccess
 
-TSLIntegerBuffer& TSLIntegerDataBufferAccess::Integer(const char* operation) const
-{
-    return static_cast<TSLIntegerBuffer&>(Bound(operation));
-}
-
-const std::int32_t* TSLIntegerDataBufferAccess::GetRead() const
-{
-    return Integer("GetRead").GetRead();
-}
-
-std::int32_t* TSLIntegerDataBufferAccess::GetWrite()
-{
-    return Integer("GetWrite").GetWrite();
-}
-
-std::int32_t* TSLIntegerDataBufferAccess::GetModify()
-{
-    return Integer("GetModify").GetModify();
-}
-
 std::int32_t TSLIntegerDataBufferAccess::GetItem(std::int32_t index) const
 {
-    return Integer("GetItem").GetItem(index);
+    return TypedBuffer("GetItem").GetItem(index);
 }
 
 void TSLIntegerDataBufferAccess::SetItem(std::int32_t index, std::int32_t value)
 {
-    Integer("SetItem").SetItem(index, value);
-}
-
-void TSLIntegerDataBufferAccess::Add(ISLIntegerDataBufferAccess& other)
-{
-    Integer("Add").Add(OtherBuffer<ISLIntegerDataBuffer>(other, "Add"));
-}
-
-void TSLIntegerDataBufferAccess::Subtract(ISLIntegerDataBufferAccess& other)
-{
-    Integer("Subtract").Subtract(OtherBuffer<ISLIntegerDataBuffer>(other, "Subtract"));
-}
-
-void TSLIntegerDataBufferAccess::Multiply(ISLIntegerDataBufferAccess& other)
-{
-    Integer("Multiply").Multiply(OtherBuffer<ISLIntegerDataBuffer>(other, "Multiply"));
-}
-
-void TSLIntegerDataBufferAccess::Divide(ISLIntegerDataBufferAccess& other)
-{
-    Integer("Divide").Divide(OtherBuffer<ISLIntegerDataBuffer>(other, "Divide"));
+    TypedBuffer("SetItem").SetItem(index, value);
 }
 
 void TSLIntegerDataBufferAccess::Fill(std::int32_t value)
 {
-    Integer("Fill").Fill(value);
-}
-
-void TSLIntegerDataBufferAccess::Clear()
-{
-    Integer("Clear").Clear();
+    TypedBuffer("Fill").Fill(value);
 }
 
 // ---- TSLComplexDataBufferAccess
 
-TSLComplexBuffer& TSLComplexDataBufferAccess::Complex(const char* operation) const
-{
-    return static_cast<TSLComplexBuffer&>(Bound(operation));
-}
-
-const TSLComplex* TSLComplexDataBufferAccess::GetRead() const
-{
-    return Complex("GetRead").GetRead();
-}
-
-TSLComplex* TSLComplexDataBufferAccess::GetWrite()
-{
-    return Complex("GetWrite").GetWrite();
-}
-
-TSLComplex* TSLComplexDataBufferAccess::GetModify()
-{
-    return Complex("GetModify").GetModify();
-}
-
 TSLComplex TSLComplexDataBufferAccess::GetItem(std::int32_t index) const
 {
-    return Complex("GetItem").GetItem(index);
+    return TypedBuffer("GetItem").GetItem(index);
 }
 
 void TSLComplexDataBufferAccess::SetItem(std::int32_t index, TSLComplex value)
 {
-    Complex("SetItem").SetItem(index, value);
-}
-
-void TSLComplexDataBufferAccess::Add(ISLComplexDataBufferAccess& other)
-{
-    Complex("Add").Add(OtherBuffer<ISLComplexDataBuffer>(other, "Add"));
-}
-
-void TSLComplexDataBufferAccess::Subtract(ISLComplexDataBufferAccess& other)
-{
-    Complex("Subtract").Subtract(OtherBuffer<ISLComplexDataBuffer>(other, "Subtract"));
-}
-
-void TSLComplexDataBufferAccess::Multiply(ISLComplexDataBufferAccess& other)
-{
-    Complex("Multiply").Multiply(OtherBuffer<ISLComplexDataBuffer>(other, "Multiply"));
-}
-
-void TSLComplexDataBufferAccess::Divide(ISLComplexDataBufferAccess& other)
-{
-    Complex("Divide").Divide(OtherBuffer<ISLComplexDataBuffer>(other, "Divide"));
+    TypedBuffer("SetItem").SetItem(index, value);
 }
 
 void TSLComplexDataBufferAccess::Fill(double re, double im)
 {
-    Complex("Fill").Fill(re, im);
-}
-
-void TSLComplexDataBufferAccess::Clear()
-{
-    Complex("Clear").Clear();
+    TypedBuffer("Fill").Fill(re, im);
 }
 
 // ---- TSLBlockDataBufferAccess
 
-TSLBlockBuffer& TSLBlockDataBufferAccess::Block(const char* operation) const
-{
-    return static_cast<TSLBlockBuffer&>(Bound(operation));
-}
-
-const std::uint8_t* TSLBlockDataBufferAccess::GetRead() const
-{
-    return Block("GetRead").GetRead();
-}
-
-std::uint8_t* TSLBlockDataBufferAccess::GetWrite()
-{
-    return Block("GetWrite").GetWrite();
-}
-
-std::uint8_t* TSLBlockDataBufferAccess::GetModify()
-{
-    return Block("GetModify").GetModify();
-}
-
-void TSLBlockDataBufferAccess::Add(ISLBlockDataBufferAccess& other)
-{
-    Block("Add").Add(OtherBuffer<ISLBlockDataBuffer>(other, "Add"));
-}
-
-void TSLBlockDataBufferAccess::Subtract(ISLBlockDataBufferAccess& other)
-{
-    Block("Subtract").Subtract(OtherBuffer<ISLBlockDataBuffer>(other, "Subtract"));
-}
-
-void TSLBlockDataBufferAccess::Multiply(ISLBlockDataBufferAccess& other)
-{
-    Block("Multiply").Multiply(OtherBuffer<ISLBlockDataBuffer>(other, "Multiply"));
-}
-
-void TSLBlockDataBufferAccess::Divide(ISLBlockDataBufferAccess& other)
-{
-    Block("Divide").Divide(OtherBuffer<ISLBlockDataBuffer>(other, "Divide"));
-}
-
 void TSLBlockDataBufferAccess::Fill(std::uint8_t value)
 {
-    Block("Fill").Fill(value);
-}
-
-void TSLBlockDataBufferAccess::Clear()
-{
-    Block("Clear").Clear();
+    TypedBuffer("Fill").Fill(value);
 }
 
 }   // namespace harvolin

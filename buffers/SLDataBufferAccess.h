@@ -158,87 +158,80 @@ private:
     TSLGenericBuffer* FBuffer;   // not counted; null once detached
 };
 
-class TSLRealDataBufferAccess : public TSLDataBufferAccess, public virtual ISLRealDataBufferAccess
+// What the four typed access objects share, written once for the buffer class TBuffer (bound only to one of
+// those, as its typed GetAccess makes it) and the access interface IAccess. Each class adds what only its
+// type has. Instantiated for the four classes below and no others: the members defined out of line are
+// compiled for them in SLDataBufferAccess.cpp. No extern template declaration on purpose: with one,
+// callers no longer inline or devirtualise the members defined in the class.
+template <class TBuffer, class IAccess>
+class TSLTypedDataBufferAccess : public TSLDataBufferAccess, public virtual IAccess
 {
 public:
-    explicit TSLRealDataBufferAccess(TSLRealBuffer& buffer) : TSLDataBufferAccess(buffer) {}
+    using TElement = typename TBuffer::TItem;
 
-    [[nodiscard]] const double* GetRead() const override;
-    [[nodiscard]] double* GetWrite() override;
-    [[nodiscard]] double* GetModify() override;
+    [[nodiscard]] const TElement* GetRead() const override;
+    [[nodiscard]] TElement* GetWrite() override;
+    [[nodiscard]] TElement* GetModify() override;
+    void Add(IAccess& other) override;
+    void Subtract(IAccess& other) override;
+    void Multiply(IAccess& other) override;
+    void Divide(IAccess& other) override;
+    void Clear() override;
+protected:
+    explicit TSLTypedDataBufferAccess(TBuffer& buffer) : TSLDataBufferAccess(buffer) {}
+
+    // The bound buffer as its class; raises ESLAccessDetached naming the operation once detached.
+    [[nodiscard]] TBuffer& TypedBuffer(const char* operation) const
+    {
+        return static_cast<TBuffer&>(Bound(operation));
+    }
+    // The buffer behind another access object of this type, for the two-buffer operations.
+    [[nodiscard]] static typename TBuffer::ITyped& Operand(const IAccess& other, const char* operation);
+};
+
+class TSLRealDataBufferAccess : public TSLTypedDataBufferAccess<TSLRealBuffer, ISLRealDataBufferAccess>
+{
+public:
+    explicit TSLRealDataBufferAccess(TSLRealBuffer& buffer) : TSLTypedDataBufferAccess(buffer) {}
+
     [[nodiscard]] double GetItem(std::int32_t index) const override;
     void SetItem(std::int32_t index, double value) override;
     void FillJaehne(double magnitude) override;
-    void Add(ISLRealDataBufferAccess& other) override;
-    void Subtract(ISLRealDataBufferAccess& other) override;
-    void Multiply(ISLRealDataBufferAccess& other) override;
-    void Divide(ISLRealDataBufferAccess& other) override;
     void Fill(double value) override;
-    void Clear() override;
     [[nodiscard]] double Minimum() const override;
     [[nodiscard]] double Maximum() const override;
     [[nodiscard]] double MinimumInRange(std::int32_t from, std::int32_t to) const override;
     [[nodiscard]] double MaximumInRange(std::int32_t from, std::int32_t to) const override;
-private:
-    [[nodiscard]] TSLRealBuffer& Real(const char* operation) const;
 };
 
-class TSLIntegerDataBufferAccess : public TSLDataBufferAccess, public virtual ISLIntegerDataBufferAccess
+class TSLIntegerDataBufferAccess
+    : public TSLTypedDataBufferAccess<TSLIntegerBuffer, ISLIntegerDataBufferAccess>
 {
 public:
-    explicit TSLIntegerDataBufferAccess(TSLIntegerBuffer& buffer) : TSLDataBufferAccess(buffer) {}
+    explicit TSLIntegerDataBufferAccess(TSLIntegerBuffer& buffer) : TSLTypedDataBufferAccess(buffer) {}
 
-    [[nodiscard]] const std::int32_t* GetRead() const override;
-    [[nodiscard]] std::int32_t* GetWrite() override;
-    [[nodiscard]] std::int32_t* GetModify() override;
     [[nodiscard]] std::int32_t GetItem(std::int32_t index) const override;
     void SetItem(std::int32_t index, std::int32_t value) override;
-    void Add(ISLIntegerDataBufferAccess& other) override;
-    void Subtract(ISLIntegerDataBufferAccess& other) override;
-    void Multiply(ISLIntegerDataBufferAccess& other) override;
-    void Divide(ISLIntegerDataBufferAccess& other) override;
     void Fill(std::int32_t value) override;
-    void Clear() override;
-private:
-    [[nodiscard]] TSLIntegerBuffer& Integer(const char* operation) const;
 };
 
-class TSLComplexDataBufferAccess : public TSLDataBufferAccess, public virtual ISLComplexDataBufferAccess
+class TSLComplexDataBufferAccess
+    : public TSLTypedDataBufferAccess<TSLComplexBuffer, ISLComplexDataBufferAccess>
 {
 public:
-    explicit TSLComplexDataBufferAccess(TSLComplexBuffer& buffer) : TSLDataBufferAccess(buffer) {}
+    explicit TSLComplexDataBufferAccess(TSLComplexBuffer& buffer) : TSLTypedDataBufferAccess(buffer) {}
 
-    [[nodiscard]] const TSLComplex* GetRead() const override;
-    [[nodiscard]] TSLComplex* GetWrite() override;
-    [[nodiscard]] TSLComplex* GetModify() override;
     [[nodiscard]] TSLComplex GetItem(std::int32_t index) const override;
     void SetItem(std::int32_t index, TSLComplex value) override;
-    void Add(ISLComplexDataBufferAccess& other) override;
-    void Subtract(ISLComplexDataBufferAccess& other) override;
-    void Multiply(ISLComplexDataBufferAccess& other) override;
-    void Divide(ISLComplexDataBufferAccess& other) override;
     void Fill(double re, double im) override;
-    void Clear() override;
-private:
-    [[nodiscard]] TSLComplexBuffer& Complex(const char* operation) const;
 };
 
-class TSLBlockDataBufferAccess : public TSLDataBufferAccess, public virtual ISLBlockDataBufferAccess
+class TSLBlockDataBufferAccess : public TSLTypedDataBufferAccess<TSLBlockBuffer, ISLBlockDataBufferAccess>
 {
 public:
-    explicit TSLBlockDataBufferAccess(TSLBlockBuffer& buffer) : TSLDataBufferAccess(buffer) {}
+    explicit TSLBlockDataBufferAccess(TSLBlockBuffer& buffer) : TSLTypedDataBufferAccess(buffer) {}
 
-    [[nodiscard]] const std::uint8_t* GetRead() const override;
-    [[nodiscard]] std::uint8_t* GetWrite() override;
-    [[nodiscard]] std::uint8_t* GetModify() override;
-    void Add(ISLBlockDataBufferAccess& other) override;
-    void Subtract(ISLBlockDataBufferAccess& other) override;
-    void Multiply(ISLBlockDataBufferAccess& other) override;
-    void Divide(ISLBlockDataBufferAccess& other) override;
     void Fill(std::uint8_t value) override;
-    void Clear() override;
-private:
-    [[nodiscard]] TSLBlockBuffer& Block(const char* operation) const;
 };
 
 }   // namespace harvolin

@@ -25,6 +25,125 @@ void CheckCopy(const char* kind, std::uint32_t sourceOffset, std::uint32_t sourc
                    {kind, count, sourceOffset, sourceSize, destinationOffset, destinationSize}));
 }
 
+// The kernels of each element type under one signature, so that TSLTypedBuffer writes every operation
+// once. The integer and byte kernels run with scale factor 0: plain saturating results.
+template <class TElement>
+struct TElementKernels;
+
+// Copy for the types whose own kernels have none: elements as bytes.
+template <class TElement>
+struct TByteCopy
+{
+    static void Copy(const TElement* source, TElement* target, std::int32_t count)
+    {
+        (void)VecCopyBytes(source, target, count * static_cast<std::int32_t>(sizeof(TElement)));
+    }
+};
+
+template <>
+struct TElementKernels<double>
+{
+    static void Add(const double* source, double* target, std::int32_t count)
+    {
+        (void)VecAddReal(source, target, count);
+    }
+    static void Subtract(const double* source, double* target, std::int32_t count)
+    {
+        (void)VecSubReal(source, target, count);
+    }
+    static void Multiply(const double* source, double* target, std::int32_t count)
+    {
+        (void)VecMulReal(source, target, count);
+    }
+    static void Divide(const double* divisor, double* target, std::int32_t count)
+    {
+        if (VecDivReal(divisor, target, count) != kVecDivisionByZero)
+            return;
+        // Finite stand-ins, so that later arithmetic on the block stays finite. The asymmetry is
+        // deliberate: everything but a positive quotient (negative infinity and the not-a-number of 0 / 0)
+        // gets -1.0e14.
+        for (std::int32_t i = 0; i < count; ++i)
+            if (divisor[i] == 0.0 || std::isnan(divisor[i]))
+                target[i] = target[i] > 0.0 ? 1.0e15 : -1.0e14;
+    }
+    static void Zero(double* target, std::int32_t count) { (void)VecZeroReal(target, count); }
+    static void Copy(const double* source, double* target, std::int32_t count)
+    {
+        (void)VecCopyReal(source, target, count);
+    }
+};
+
+template <>
+struct TElementKernels<std::int32_t> : TByteCopy<std::int32_t>
+{
+    static void Add(const std::int32_t* source, std::int32_t* target, std::int32_t count)
+    {
+        (void)VecAddInt(source, target, count, 0);
+    }
+    static void Subtract(const std::int32_t* source, std::int32_t* target, std::int32_t count)
+    {
+        (void)VecSubInt(source, target, count, 0);
+    }
+    static void Multiply(const std::int32_t* source, std::int32_t* target, std::int32_t count)
+    {
+        (void)VecMulInt(source, target, count, 0);
+    }
+    static void Divide(const std::int32_t* divisor, std::int32_t* target, std::int32_t count)
+    {
+        (void)VecDivInt(divisor, target, count, 0);
+    }
+    static void Zero(std::int32_t* target, std::int32_t count) { (void)VecSetInt(0, target, count); }
+};
+
+template <>
+struct TElementKernels<TSLComplex> : TByteCopy<TSLComplex>
+{
+    static void Add(const TSLComplex* source, TSLComplex* target, std::int32_t count)
+    {
+        (void)VecAddComplex(source, target, count);
+    }
+    // Part by part, as addition is: the real kernel over both doubles of every element.
+    static void Subtract(const TSLComplex* source, TSLComplex* target, std::int32_t count)
+    {
+        (void)VecSubReal(reinterpret_cast<const double*>(source), reinterpret_cast<double*>(target),
+                         2 * count);
+    }
+    static void Multiply(const TSLComplex* source, TSLComplex* target, std::int32_t count)
+    {
+        (void)VecMulComplex(source, target, count);
+    }
+    static void Divide(const TSLComplex* divisor, TSLComplex* target, std::int32_t count)
+    {
+        (void)VecDivComplex(divisor, target, count);
+    }
+    static void Zero(TSLComplex* target, std::int32_t count) { (void)VecZeroComplex(target, count); }
+};
+
+template <>
+struct TElementKernels<std::uint8_t> : TByteCopy<std::uint8_t>
+{
+    static void Add(const std::uint8_t* source, std::uint8_t* target, std::int32_t count)
+    {
+        (void)VecAddByte(source, target, count, 0);
+    }
+    static void Subtract(const std::uint8_t* source, std::uint8_t* target, std::int32_t count)
+    {
+        (void)VecSubByte(source, target, count, 0);
+    }
+    static void Multiply(const std::uint8_t* source, std::uint8_t* target, std::int32_t count)
+    {
+        (void)VecMulByte(source, target, count, 0);
+    }
+    // A zero divisor saturates as the integer kernel does: 0 / 0 is 0, anything else the top of the range.
+    static void Divide(const std::uint8_t* divisor, std::uint8_t* target, std::int32_t count)
+    {
+        for (std::int32_t i = 0; i < count; ++i)
+            target[i] = divisor[i] == 0 ? static_cast<std::uint8_t>(target[i] == 0 ? 0 : 255)
+                                        : static_cast<std::uint8_t>(target[i] / divisor[i]);
+    }
+    static void Zero(std::uint8_t* target, std::int32_t count) { (void)VecZeroBytes(target, count); }
+};
+
 }   // namespace
 
 // ---- TSLGenericBuffer
@@ -241,50 +360,89 @@ void TSLMemoryBuffer::CheckIndex(std::int32_t index) const
         throw ERangeError(Format("Index out of rabge = %u", {static_cast<std::uint32_t>(index)}));
 }
 
-void TSLMemoryBuffer::CopyElements(std::uint32_t sourceOffset, TSLMemoryBuffer& destination,
-                                   std::uint32_t count, std::uint32_t destinationOffset)
+// ---- TSLTypedBuffer
+
+template <class TElement, class IInterface>
+void* TSLTypedBuffer<TElement, IInterface>::QueryInterface(const TGUID& iid) noexcept
 {
-    CheckCopy(KindName(), sourceOffset, GetSize(), count, destinationOffset, destination.GetSize());
+    if (iid == IInterface::kIID)
+        return static_cast<IInterface*>(this);
+    return TSLMemoryBuffer::QueryInterface(iid);
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination,
+                                                  std::uint32_t count, std::uint32_t destinationOffset)
+{
+    auto* same = dynamic_cast<TSLTypedBuffer*>(destination.GetObject());
+    if (same == nullptr)
+    {
+        TSLMemoryBuffer::CopyTo(sourceOffset, destination, count, destinationOffset);
+        return;
+    }
+    CheckCopy(KindName(), sourceOffset, GetSize(), count, destinationOffset, same->GetSize());
     if (count == 0)
         return;
-    const std::uint32_t elementSize = GetElementSize();
-    std::uint8_t* target = destination.GetModifyBytes() + std::size_t{destinationOffset} * elementSize;
-    (void)VecCopyBytes(GetReadBytes() + std::size_t{sourceOffset} * elementSize, target,
-                       static_cast<std::int32_t>(count * elementSize));
+    // Destination first: when it shares this storage it takes its own copy, and this side stays readable.
+    TElement* target = same->GetModify() + destinationOffset;
+    TElementKernels<TElement>::Copy(GetRead() + sourceOffset, target, static_cast<std::int32_t>(count));
 }
+
+template <class TElement, class IInterface>
+template <typename TSLTypedBuffer<TElement, IInterface>::TKernel Kernel>
+void TSLTypedBuffer<TElement, IInterface>::Combine(IInterface& other, const char* operation)
+{
+    CheckOperand(other, operation);
+    // Own storage first: should the other buffer share it, it keeps reading the untouched elements.
+    TElement* target = GetModify();
+    Kernel(other.GetRead(), target, Count());
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::Add(IInterface& other)
+{
+    Combine<&TElementKernels<TElement>::Add>(other, "Add");
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::Subtract(IInterface& other)
+{
+    Combine<&TElementKernels<TElement>::Subtract>(other, "Subtract");
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::Multiply(IInterface& other)
+{
+    Combine<&TElementKernels<TElement>::Multiply>(other, "Multiply");
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::Divide(IInterface& other)
+{
+    Combine<&TElementKernels<TElement>::Divide>(other, "Divide");
+}
+
+template <class TElement, class IInterface>
+void TSLTypedBuffer<TElement, IInterface>::Clear()
+{
+    TElementKernels<TElement>::Zero(GetWrite(), Count());
+}
+
+template class TSLTypedBuffer<double, ISLRealDataBuffer>;
+template class TSLTypedBuffer<std::int32_t, ISLIntegerDataBuffer>;
+template class TSLTypedBuffer<TSLComplex, ISLComplexDataBuffer>;
+template class TSLTypedBuffer<std::uint8_t, ISLBlockDataBuffer>;
 
 // ---- TSLRealBuffer
 
 TSLRealBuffer::TSLRealBuffer(ISLBufferCore& source)
-    : TSLMemoryBuffer(CheckedSource(source, sizeof(double), "real buffer"))
+    : TSLTypedBuffer(CheckedSource(source, sizeof(double), "real buffer"))
 {
-}
-
-void* TSLRealBuffer::QueryInterface(const TGUID& iid) noexcept
-{
-    if (iid == ISLRealDataBuffer::kIID)
-        return static_cast<ISLRealDataBuffer*>(this);
-    return TSLMemoryBuffer::QueryInterface(iid);
 }
 
 TRefPtr<TSLGenericBuffer> TSLRealBuffer::Clone()
 {
     return MakeRef<TSLRealBuffer>(*this);
-}
-
-void TSLRealBuffer::CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                           std::uint32_t destinationOffset)
-{
-    if (auto* real = dynamic_cast<TSLRealBuffer*>(destination.GetObject()))
-    {
-        CheckCopy(KindName(), sourceOffset, GetSize(), count, destinationOffset, real->GetSize());
-        if (count == 0)
-            return;
-        double* target = real->GetModify() + destinationOffset;
-        (void)VecCopyReal(GetRead() + sourceOffset, target, static_cast<std::int32_t>(count));
-        return;
-    }
-    TSLMemoryBuffer::CopyTo(sourceOffset, destination, count, destinationOffset);
 }
 
 TRefPtr<ISLDataBufferAccess> TSLRealBuffer::GetAccess()
@@ -297,81 +455,14 @@ TRefPtr<ISLRealDataBufferAccess> TSLRealBuffer::GetRealAccess()
     return MakeRef<TSLRealDataBufferAccess>(*this);
 }
 
-const double* TSLRealBuffer::GetRead() const noexcept
-{
-    return reinterpret_cast<const double*>(FData);
-}
-
-double* TSLRealBuffer::GetWrite()
-{
-    return reinterpret_cast<double*>(GetWriteBytes());
-}
-
-double* TSLRealBuffer::GetModify()
-{
-    return reinterpret_cast<double*>(GetModifyBytes());
-}
-
-double TSLRealBuffer::GetItem(std::int32_t index) const
-{
-    CheckIndex(index);
-    return GetRead()[index];
-}
-
-void TSLRealBuffer::SetItem(std::int32_t index, double value)
-{
-    CheckIndex(index);
-    GetModify()[index] = value;
-}
-
 void TSLRealBuffer::FillJaehne(double magnitude)
 {
     (void)VecJaehne(GetWrite(), Count(), magnitude);
 }
 
-void TSLRealBuffer::Add(ISLRealDataBuffer& other)
-{
-    CheckOperand(other, "Add");
-    double* target = GetModify();
-    (void)VecAddReal(other.GetRead(), target, Count());
-}
-
-void TSLRealBuffer::Subtract(ISLRealDataBuffer& other)
-{
-    CheckOperand(other, "Subtract");
-    double* target = GetModify();
-    (void)VecSubReal(other.GetRead(), target, Count());
-}
-
-void TSLRealBuffer::Multiply(ISLRealDataBuffer& other)
-{
-    CheckOperand(other, "Multiply");
-    double* target = GetModify();
-    (void)VecMulReal(other.GetRead(), target, Count());
-}
-
-void TSLRealBuffer::Divide(ISLRealDataBuffer& other)
-{
-    CheckOperand(other, "Divide");
-    double* target = GetModify();
-    const double* divisor = other.GetRead();
-    if (VecDivReal(divisor, target, Count()) != kVecDivisionByZero)
-        return;
-    // Finite stand-ins, so that later arithmetic on the block stays finite. The asymmetry is deliberate:
-    // everything but a positive quotient (negative infinity and the not-a-number of 0 / 0) gets -1.0e14.
-    for (std::int32_t i = 0; i < Count(); ++i)
-        if (divisor[i] == 0.0 || std::isnan(divisor[i]))
-            target[i] = target[i] > 0.0 ? 1.0e15 : -1.0e14;
-}
-
 void TSLRealBuffer::Fill(double value)
 {
     (void)VecSetReal(value, GetWrite(), Count());
-}
-
-void TSLRealBuffer::Clear()
-{
-    (void)VecZeroReal(GetWrite(), Count());
 }
 
 double TSLRealBuffer::Minimum() const
@@ -428,25 +519,9 @@ double TSLRealBuffer::MaximumInRange(std::int32_t from, std::int32_t to) const
 
 // ---- TSLIntegerBuffer
 
-void* TSLIntegerBuffer::QueryInterface(const TGUID& iid) noexcept
-{
-    if (iid == ISLIntegerDataBuffer::kIID)
-        return static_cast<ISLIntegerDataBuffer*>(this);
-    return TSLMemoryBuffer::QueryInterface(iid);
-}
-
 TRefPtr<TSLGenericBuffer> TSLIntegerBuffer::Clone()
 {
     return MakeRef<TSLIntegerBuffer>(*this);
-}
-
-void TSLIntegerBuffer::CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                              std::uint32_t destinationOffset)
-{
-    if (auto* integer = dynamic_cast<TSLIntegerBuffer*>(destination.GetObject()))
-        CopyElements(sourceOffset, *integer, count, destinationOffset);
-    else
-        TSLMemoryBuffer::CopyTo(sourceOffset, destination, count, destinationOffset);
 }
 
 TRefPtr<ISLDataBufferAccess> TSLIntegerBuffer::GetAccess()
@@ -459,69 +534,9 @@ TRefPtr<ISLIntegerDataBufferAccess> TSLIntegerBuffer::GetIntegerAccess()
     return MakeRef<TSLIntegerDataBufferAccess>(*this);
 }
 
-const std::int32_t* TSLIntegerBuffer::GetRead() const noexcept
-{
-    return reinterpret_cast<const std::int32_t*>(FData);
-}
-
-std::int32_t* TSLIntegerBuffer::GetWrite()
-{
-    return reinterpret_cast<std::int32_t*>(GetWriteBytes());
-}
-
-std::int32_t* TSLIntegerBuffer::GetModify()
-{
-    return reinterpret_cast<std::int32_t*>(GetModifyBytes());
-}
-
-std::int32_t TSLIntegerBuffer::GetItem(std::int32_t index) const
-{
-    CheckIndex(index);
-    return GetRead()[index];
-}
-
-void TSLIntegerBuffer::SetItem(std::int32_t index, std::int32_t value)
-{
-    CheckIndex(index);
-    GetModify()[index] = value;
-}
-
-void TSLIntegerBuffer::Add(ISLIntegerDataBuffer& other)
-{
-    CheckOperand(other, "Add");
-    std::int32_t* target = GetModify();
-    (void)VecAddInt(other.GetRead(), target, Count(), 0);
-}
-
-void TSLIntegerBuffer::Subtract(ISLIntegerDataBuffer& other)
-{
-    CheckOperand(other, "Subtract");
-    std::int32_t* target = GetModify();
-    (void)VecSubInt(other.GetRead(), target, Count(), 0);
-}
-
-void TSLIntegerBuffer::Multiply(ISLIntegerDataBuffer& other)
-{
-    CheckOperand(other, "Multiply");
-    std::int32_t* target = GetModify();
-    (void)VecMulInt(other.GetRead(), target, Count(), 0);
-}
-
-void TSLIntegerBuffer::Divide(ISLIntegerDataBuffer& other)
-{
-    CheckOperand(other, "Divide");
-    std::int32_t* target = GetModify();
-    (void)VecDivInt(other.GetRead(), target, Count(), 0);
-}
-
 void TSLIntegerBuffer::Fill(std::int32_t value)
 {
     (void)VecSetInt(value, GetWrite(), Count());
-}
-
-void TSLIntegerBuffer::Clear()
-{
-    (void)VecSetInt(0, GetWrite(), Count());
 }
 
 std::int32_t TSLIntegerBuffer::Minimum() const
@@ -540,25 +555,9 @@ std::int32_t TSLIntegerBuffer::Maximum() const
 
 // ---- TSLComplexBuffer
 
-void* TSLComplexBuffer::QueryInterface(const TGUID& iid) noexcept
-{
-    if (iid == ISLComplexDataBuffer::kIID)
-        return static_cast<ISLComplexDataBuffer*>(this);
-    return TSLMemoryBuffer::QueryInterface(iid);
-}
-
 TRefPtr<TSLGenericBuffer> TSLComplexBuffer::Clone()
 {
     return MakeRef<TSLComplexBuffer>(*this);
-}
-
-void TSLComplexBuffer::CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                              std::uint32_t destinationOffset)
-{
-    if (auto* complex = dynamic_cast<TSLComplexBuffer*>(destination.GetObject()))
-        CopyElements(sourceOffset, *complex, count, destinationOffset);
-    else
-        TSLMemoryBuffer::CopyTo(sourceOffset, destination, count, destinationOffset);
 }
 
 TRefPtr<ISLDataBufferAccess> TSLComplexBuffer::GetAccess()
@@ -571,80 +570,12 @@ TRefPtr<ISLComplexDataBufferAccess> TSLComplexBuffer::GetComplexAccess()
     return MakeRef<TSLComplexDataBufferAccess>(*this);
 }
 
-const TSLComplex* TSLComplexBuffer::GetRead() const noexcept
-{
-    return reinterpret_cast<const TSLComplex*>(FData);
-}
-
-TSLComplex* TSLComplexBuffer::GetWrite()
-{
-    return reinterpret_cast<TSLComplex*>(GetWriteBytes());
-}
-
-TSLComplex* TSLComplexBuffer::GetModify()
-{
-    return reinterpret_cast<TSLComplex*>(GetModifyBytes());
-}
-
-TSLComplex TSLComplexBuffer::GetItem(std::int32_t index) const
-{
-    CheckIndex(index);
-    return GetRead()[index];
-}
-
-void TSLComplexBuffer::SetItem(std::int32_t index, TSLComplex value)
-{
-    CheckIndex(index);
-    GetModify()[index] = value;
-}
-
-void TSLComplexBuffer::Add(ISLComplexDataBuffer& other)
-{
-    CheckOperand(other, "Add");
-    TSLComplex* target = GetModify();
-    (void)VecAddComplex(other.GetRead(), target, Count());
-}
-
-void TSLComplexBuffer::Subtract(ISLComplexDataBuffer& other)
-{
-    CheckOperand(other, "Subtract");
-    // Part by part, as addition is: the real kernel over both doubles of every element.
-    auto* target = reinterpret_cast<double*>(GetModify());
-    (void)VecSubReal(reinterpret_cast<const double*>(other.GetRead()), target, 2 * Count());
-}
-
-void TSLComplexBuffer::Multiply(ISLComplexDataBuffer& other)
-{
-    CheckOperand(other, "Multiply");
-    TSLComplex* target = GetModify();
-    (void)VecMulComplex(other.GetRead(), target, Count());
-}
-
-void TSLComplexBuffer::Divide(ISLComplexDataBuffer& other)
-{
-    CheckOperand(other, "Divide");
-    TSLComplex* target = GetModify();
-    (void)VecDivComplex(other.GetRead(), target, Count());
-}
-
 void TSLComplexBuffer::Fill(double re, double im)
 {
     (void)VecSetComplex(re, im, GetWrite(), Count());
 }
 
-void TSLComplexBuffer::Clear()
-{
-    (void)VecZeroComplex(GetWrite(), Count());
-}
-
 // ---- TSLBlockBuffer
-
-void* TSLBlockBuffer::QueryInterface(const TGUID& iid) noexcept
-{
-    if (iid == ISLBlockDataBuffer::kIID)
-        return static_cast<ISLBlockDataBuffer*>(this);
-    return TSLMemoryBuffer::QueryInterface(iid);
-}
 
 TRefPtr<TSLGenericBuffer> TSLBlockBuffer::Clone()
 {
@@ -661,46 +592,9 @@ TRefPtr<ISLBlockDataBufferAccess> TSLBlockBuffer::GetBlockAccess()
     return MakeRef<TSLBlockDataBufferAccess>(*this);
 }
 
-void TSLBlockBuffer::Add(ISLBlockDataBuffer& other)
-{
-    CheckOperand(other, "Add");
-    std::uint8_t* target = GetModify();
-    (void)VecAddByte(other.GetRead(), target, Count(), 0);
-}
-
-void TSLBlockBuffer::Subtract(ISLBlockDataBuffer& other)
-{
-    CheckOperand(other, "Subtract");
-    std::uint8_t* target = GetModify();
-    (void)VecSubByte(other.GetRead(), target, Count(), 0);
-}
-
-void TSLBlockBuffer::Multiply(ISLBlockDataBuffer& other)
-{
-    CheckOperand(other, "Multiply");
-    std::uint8_t* target = GetModify();
-    (void)VecMulByte(other.GetRead(), target, Count(), 0);
-}
-
-void TSLBlockBuffer::Divide(ISLBlockDataBuffer& other)
-{
-    CheckOperand(other, "Divide");
-    std::uint8_t* target = GetModify();
-    const std::uint8_t* divisor = other.GetRead();
-    // A zero divisor saturates as the integer kernel does: 0 / 0 is 0, anything else the top of the range.
-    for (std::int32_t i = 0; i < Count(); ++i)
-        target[i] = divisor[i] == 0 ? static_cast<std::uint8_t>(target[i] == 0 ? 0 : 255)
-                                    : static_cast<std::uint8_t>(target[i] / divisor[i]);
-}
-
 void TSLBlockBuffer::Fill(std::uint8_t value)
 {
     (void)VecSetByte(value, GetWrite(), Count());
-}
-
-void TSLBlockBuffer::Clear()
-{
-    (void)VecZeroBytes(GetWrite(), Count());
 }
 
 }   // namespace harvolin

@@ -288,39 +288,79 @@ protected:
     [[nodiscard]] std::int32_t Count() const noexcept { return static_cast<std::int32_t>(GetSize()); }
     // The class's name for messages ("real buffer").
     [[nodiscard]] virtual const char* KindName() const noexcept = 0;
-    // Element-wise copy between buffers of one class; offsets and count in elements.
-    void CopyElements(std::uint32_t sourceOffset, TSLMemoryBuffer& destination, std::uint32_t count,
-                      std::uint32_t destinationOffset);
 };
 
-class TSLRealBuffer : public TSLMemoryBuffer, public virtual ISLRealDataBuffer
+// What the four sample buffers share, written once for the element type TElement and the typed interface
+// IInterface that hands elements out as TElement. The arithmetic runs through the element type's kernels
+// (SLSimpleDataBuffer.cpp); each class adds what only its type has. Instantiated for the four classes
+// below and no others: the members defined out of line are compiled for them in SLSimpleDataBuffer.cpp. No
+// extern template declaration on purpose: with one, callers no longer inline or devirtualise the members
+// defined in the class.
+template <class TElement, class IInterface>
+class TSLTypedBuffer : public TSLMemoryBuffer, public virtual IInterface
 {
 public:
-    explicit TSLRealBuffer(std::uint32_t count = 0) : TSLMemoryBuffer(count, sizeof(double)) {}
+    using TItem = TElement;
+    using ITyped = IInterface;
+
+    [[nodiscard]] void* QueryInterface(const TGUID& iid) noexcept override;
+    // Between buffers of this class offsets and count are elements (a byte count could split a value);
+    // into any other class, bytes.
+    void CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
+                std::uint32_t destinationOffset) override;
+    [[nodiscard]] std::uint32_t GetElementSize() const noexcept override { return sizeof(TElement); }
+
+    [[nodiscard]] const TElement* GetRead() const noexcept override
+    {
+        return reinterpret_cast<const TElement*>(FData);
+    }
+    [[nodiscard]] TElement* GetWrite() override { return reinterpret_cast<TElement*>(GetWriteBytes()); }
+    [[nodiscard]] TElement* GetModify() override { return reinterpret_cast<TElement*>(GetModifyBytes()); }
+    void Add(IInterface& other) override;
+    void Subtract(IInterface& other) override;
+    void Multiply(IInterface& other) override;
+    void Divide(IInterface& other) override;
+    void Clear() override;
+protected:
+    explicit TSLTypedBuffer(std::uint32_t count) : TSLMemoryBuffer(count, sizeof(TElement)) {}
+    TSLTypedBuffer(const TSLTypedBuffer& source) = default;
+    // Shares the storage of source, already checked to hold whole elements of this type.
+    explicit TSLTypedBuffer(const TSLMemoryBuffer& source) : TSLMemoryBuffer(source) {}
+
+    // GetItem and SetItem of the classes whose interface has them.
+    [[nodiscard]] TElement ItemAt(std::int32_t index) const
+    {
+        CheckIndex(index);
+        return GetRead()[index];
+    }
+    void StoreItem(std::int32_t index, TElement value)
+    {
+        CheckIndex(index);
+        GetModify()[index] = value;
+    }
+private:
+    using TKernel = void (*)(const TElement* source, TElement* target, std::int32_t count);
+    // this := this op other over this buffer's size.
+    template <TKernel Kernel>
+    void Combine(IInterface& other, const char* operation);
+};
+
+class TSLRealBuffer : public TSLTypedBuffer<double, ISLRealDataBuffer>
+{
+public:
+    explicit TSLRealBuffer(std::uint32_t count = 0) : TSLTypedBuffer(count) {}
     TSLRealBuffer(const TSLRealBuffer& source) = default;
     // Shares the storage of the memory buffer behind source (of any class whose byte size is a whole
     // number of doubles); raises ERangeError otherwise.
     explicit TSLRealBuffer(ISLBufferCore& source);
 
-    [[nodiscard]] void* QueryInterface(const TGUID& iid) noexcept override;
     [[nodiscard]] TRefPtr<TSLGenericBuffer> Clone() override;
-    void CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                std::uint32_t destinationOffset) override;
-    [[nodiscard]] std::uint32_t GetElementSize() const noexcept override { return sizeof(double); }
     [[nodiscard]] TRefPtr<ISLDataBufferAccess> GetAccess() override;
 
-    [[nodiscard]] const double* GetRead() const noexcept override;
-    [[nodiscard]] double* GetWrite() override;
-    [[nodiscard]] double* GetModify() override;
-    [[nodiscard]] double GetItem(std::int32_t index) const override;
-    void SetItem(std::int32_t index, double value) override;
+    [[nodiscard]] double GetItem(std::int32_t index) const override { return ItemAt(index); }
+    void SetItem(std::int32_t index, double value) override { StoreItem(index, value); }
     void FillJaehne(double magnitude) override;
-    void Add(ISLRealDataBuffer& other) override;
-    void Subtract(ISLRealDataBuffer& other) override;
-    void Multiply(ISLRealDataBuffer& other) override;
-    void Divide(ISLRealDataBuffer& other) override;
     void Fill(double value) override;
-    void Clear() override;
     [[nodiscard]] double Minimum() const override;
     [[nodiscard]] double Maximum() const override;
     [[nodiscard]] double MinimumInRange(std::int32_t from, std::int32_t to) const override;
@@ -334,30 +374,18 @@ private:
                     std::int32_t& length) const;
 };
 
-class TSLIntegerBuffer : public TSLMemoryBuffer, public virtual ISLIntegerDataBuffer
+class TSLIntegerBuffer : public TSLTypedBuffer<std::int32_t, ISLIntegerDataBuffer>
 {
 public:
-    explicit TSLIntegerBuffer(std::uint32_t count = 0) : TSLMemoryBuffer(count, sizeof(std::int32_t)) {}
+    explicit TSLIntegerBuffer(std::uint32_t count = 0) : TSLTypedBuffer(count) {}
     TSLIntegerBuffer(const TSLIntegerBuffer& source) = default;
 
-    [[nodiscard]] void* QueryInterface(const TGUID& iid) noexcept override;
     [[nodiscard]] TRefPtr<TSLGenericBuffer> Clone() override;
-    void CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                std::uint32_t destinationOffset) override;
-    [[nodiscard]] std::uint32_t GetElementSize() const noexcept override { return sizeof(std::int32_t); }
     [[nodiscard]] TRefPtr<ISLDataBufferAccess> GetAccess() override;
 
-    [[nodiscard]] const std::int32_t* GetRead() const noexcept override;
-    [[nodiscard]] std::int32_t* GetWrite() override;
-    [[nodiscard]] std::int32_t* GetModify() override;
-    [[nodiscard]] std::int32_t GetItem(std::int32_t index) const override;
-    void SetItem(std::int32_t index, std::int32_t value) override;
-    void Add(ISLIntegerDataBuffer& other) override;
-    void Subtract(ISLIntegerDataBuffer& other) override;
-    void Multiply(ISLIntegerDataBuffer& other) override;
-    void Divide(ISLIntegerDataBuffer& other) override;
+    [[nodiscard]] std::int32_t GetItem(std::int32_t index) const override { return ItemAt(index); }
+    void SetItem(std::int32_t index, std::int32_t value) override { StoreItem(index, value); }
     void Fill(std::int32_t value) override;
-    void Clear() override;
     [[nodiscard]] std::int32_t Minimum() const override;
     [[nodiscard]] std::int32_t Maximum() const override;
     [[nodiscard]] TRefPtr<ISLIntegerDataBufferAccess> GetIntegerAccess() override;
@@ -365,56 +393,39 @@ protected:
     [[nodiscard]] const char* KindName() const noexcept override { return "integer buffer"; }
 };
 
-class TSLComplexBuffer : public TSLMemoryBuffer, public virtual ISLComplexDataBuffer
+class TSLComplexBuffer : public TSLTypedBuffer<TSLComplex, ISLComplexDataBuffer>
 {
 public:
-    explicit TSLComplexBuffer(std::uint32_t count = 0) : TSLMemoryBuffer(count, sizeof(TSLComplex)) {}
+    explicit TSLComplexBuffer(std::uint32_t count = 0) : TSLTypedBuffer(count) {}
     TSLComplexBuffer(const TSLComplexBuffer& source) = default;
 
-    [[nodiscard]] void* QueryInterface(const TGUID& iid) noexcept override;
     [[nodiscard]] TRefPtr<TSLGenericBuffer> Clone() override;
-    // In elements too when the destination is a complex buffer: a byte count could split a value.
-    void CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
-                std::uint32_t destinationOffset) override;
-    [[nodiscard]] std::uint32_t GetElementSize() const noexcept override { return sizeof(TSLComplex); }
     [[nodiscard]] TRefPtr<ISLDataBufferAccess> GetAccess() override;
 
-    [[nodiscard]] const TSLComplex* GetRead() const noexcept override;
-    [[nodiscard]] TSLComplex* GetWrite() override;
-    [[nodiscard]] TSLComplex* GetModify() override;
-    [[nodiscard]] TSLComplex GetItem(std::int32_t index) const override;
-    void SetItem(std::int32_t index, TSLComplex value) override;
-    void Add(ISLComplexDataBuffer& other) override;
-    void Subtract(ISLComplexDataBuffer& other) override;
-    void Multiply(ISLComplexDataBuffer& other) override;
-    void Divide(ISLComplexDataBuffer& other) override;
+    [[nodiscard]] TSLComplex GetItem(std::int32_t index) const override { return ItemAt(index); }
+    void SetItem(std::int32_t index, TSLComplex value) override { StoreItem(index, value); }
     void Fill(double re, double im) override;
-    void Clear() override;
     [[nodiscard]] TRefPtr<ISLComplexDataBufferAccess> GetComplexAccess() override;
 protected:
     [[nodiscard]] const char* KindName() const noexcept override { return "complex buffer"; }
 };
 
-class TSLBlockBuffer : public TSLMemoryBuffer, public virtual ISLBlockDataBuffer
+class TSLBlockBuffer : public TSLTypedBuffer<std::uint8_t, ISLBlockDataBuffer>
 {
 public:
-    explicit TSLBlockBuffer(std::uint32_t count = 0) : TSLMemoryBuffer(count, 1) {}
+    explicit TSLBlockBuffer(std::uint32_t count = 0) : TSLTypedBuffer(count) {}
     TSLBlockBuffer(const TSLBlockBuffer& source) = default;
 
-    [[nodiscard]] void* QueryInterface(const TGUID& iid) noexcept override;
     [[nodiscard]] TRefPtr<TSLGenericBuffer> Clone() override;
-    [[nodiscard]] std::uint32_t GetElementSize() const noexcept override { return 1; }
+    // Bytes are its elements, so every copy is the plain byte copy, also between block buffers.
+    void CopyTo(std::uint32_t sourceOffset, ISLBufferCore& destination, std::uint32_t count,
+                std::uint32_t destinationOffset) override
+    {
+        TSLMemoryBuffer::CopyTo(sourceOffset, destination, count, destinationOffset);
+    }
     [[nodiscard]] TRefPtr<ISLDataBufferAccess> GetAccess() override;
 
-    [[nodiscard]] const std::uint8_t* GetRead() const noexcept override { return FData; }
-    [[nodiscard]] std::uint8_t* GetWrite() override { return GetWriteBytes(); }
-    [[nodiscard]] std::uint8_t* GetModify() override { return GetModifyBytes(); }
-    void Add(ISLBlockDataBuffer& other) override;
-    void Subtract(ISLBlockDataBuffer& other) override;
-    void Multiply(ISLBlockDataBuffer& other) override;
-    void Divide(ISLBlockDataBuffer& other) override;
     void Fill(std::uint8_t value) override;
-    void Clear() override;
     [[nodiscard]] TRefPtr<ISLBlockDataBufferAccess> GetBlockAccess() override;
 protected:
     [[nodiscard]] const char* KindName() const noexcept override { return "block buffer"; }
