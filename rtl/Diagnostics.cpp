@@ -1,5 +1,6 @@
 #include "rtl/Diagnostics.h"
 #include <cstdio>
+#include <ostream>
 #include <utility>
 
 namespace harvolin
@@ -24,6 +25,11 @@ std::string FormatDiagnostic(const TDiagnostic& diagnostic)
     if (diagnostic.Repeats > 0)
         line += " (repeated " + std::to_string(diagnostic.Repeats) + " times)";
     return line;
+}
+
+std::ostream& operator<<(std::ostream& stream, const TDiagnostic& diagnostic)
+{
+    return stream << FormatDiagnostic(diagnostic);
 }
 
 void WriteDiagnosticToStderr(const TDiagnostic& diagnostic) noexcept

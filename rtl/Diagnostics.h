@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,11 @@ struct TDiagnostic
     // Identical reports (same object, action and message) held back since this failure last reached the
     // handler.
     std::uint64_t Repeats = 0;
+
+    friend bool operator==(const TDiagnostic&, const TDiagnostic&) = default;
 };
+// As FormatDiagnostic writes it; lets tests compare and print whole reports.
+std::ostream& operator<<(std::ostream& stream, const TDiagnostic& diagnostic);
 
 // Receives the reports that pass the limits. Called on the reporting thread (a clock thread, the timer's
 // thread, the window thread), without any of the sink's locks held, possibly by several threads at once:

@@ -372,11 +372,8 @@ TEST_F(ToneControllerTest, StartFailureWhileEnablingIsReportedAndLeavesTheWindow
     FGenerator.FailEnable = true;
     TDiagnosticCapture capture;
     EXPECT_NO_THROW(FController.ActBFStartExecute());
-    const std::vector<TDiagnostic> delivered = capture.Delivered();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Object, "tone controller");
-    EXPECT_EQ(delivered[0].Action, "starting the tone");
-    EXPECT_EQ(delivered[0].Message, "generator cannot switch");
+    EXPECT_EQ(capture.Delivered(), (std::vector<TDiagnostic>{
+                                       {"tone controller", "starting the tone", "generator cannot switch"}}));
     EXPECT_FALSE(FController.Running());
     EXPECT_TRUE(FOutput.EnabledValue);   // not undone
     EXPECT_FALSE(FTimer.EnabledValue);

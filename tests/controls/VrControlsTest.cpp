@@ -200,11 +200,7 @@ TEST(VrControlTest, AnExceptionFromAMouseHandlerEndsOnlyThatEvent)
     TDiagnosticCapture capture;
     QTest::mouseClick(control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
     EXPECT_EQ(clicks, 1);
-    const std::vector<TDiagnostic> delivered = capture.Delivered();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Object, "Square1");
-    EXPECT_EQ(delivered[0].Action, "an event handler");
-    EXPECT_EQ(delivered[0].Message, "refused");
+    EXPECT_EQ(capture.Delivered(), (std::vector<TDiagnostic>{{"Square1", "an event handler", "refused"}}));
 }
 
 TEST(VrControlTest, PublishedPropertiesComeFromAStoredDescription)

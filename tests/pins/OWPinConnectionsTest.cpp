@@ -517,11 +517,9 @@ TEST_F(OWPinDeliveryTest, AFailingConnectionNoticeKeepsTheLinkAndIsReported)
     TDiagnosticCapture capture;
     ASSERT_TRUE(sink.Connect(&source));
     EXPECT_EQ(sink.GetSourcePin(), &source);
-    const std::vector<TDiagnostic> delivered = capture.Delivered();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Object, "Generator.(Unpublished)");
-    EXPECT_EQ(delivered[0].Action, "connection notice to Output.(Unpublished)");
-    EXPECT_EQ(delivered[0].Message, "no value yet");
+    EXPECT_EQ(capture.Delivered(),
+              (std::vector<TDiagnostic>{
+                  {"Generator.(Unpublished)", "connection notice to Output.(Unpublished)", "no value yet"}}));
 }
 
 TEST_F(OWPinDeliveryTest, ConnectionNoticesNestAtMostElevenDeep)

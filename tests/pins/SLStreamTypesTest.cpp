@@ -182,11 +182,8 @@ TEST_F(SLStreamTypesTest, SendingNeverRaisesEvenWhenAGroupPeerFails)
     TDiagnosticCapture capture;
     EXPECT_NO_THROW(EXPECT_FALSE(source.SendData(Block(1.0))));
     // The dropped block is reported, under the owner's class as the form has no name.
-    const std::vector<TDiagnostic> delivered = capture.Delivered();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Object, "TTestForm.(Unpublished)");
-    EXPECT_EQ(delivered[0].Action, "SendData");
-    EXPECT_EQ(delivered[0].Message, "peer failed");
+    EXPECT_EQ(capture.Delivered(),
+              (std::vector<TDiagnostic>{{"TTestForm.(Unpublished)", "SendData", "peer failed"}}));
 }
 
 TEST_F(SLStreamTypesTest, TheComboOutputOffersFloatBeforeTheRealTypeWins)

@@ -148,11 +148,8 @@ TEST_F(ThreadsConcurrencyTest, ExceptionOfTheBodyIsReportedNamingTheThread)
     TDiagnosticCapture capture;
     TThread failing([] { throw std::runtime_error("device gone"); }, TThreadPriority::Normal, "player");
     failing.Join();
-    const std::vector<TDiagnostic> delivered = capture.Delivered();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Object, "thread 'player'");
-    EXPECT_EQ(delivered[0].Action, "thread body");
-    EXPECT_EQ(delivered[0].Message, "device gone");
+    EXPECT_EQ(capture.Delivered(),
+              (std::vector<TDiagnostic>{{"thread 'player'", "thread body", "device gone"}}));
 }
 
 TEST_F(ThreadsConcurrencyTest, JoinFromTheThreadItselfRaisesInsteadOfDeadlocking)
