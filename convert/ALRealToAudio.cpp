@@ -11,6 +11,16 @@ namespace
 
 const TComponentClassRegistration<TALRealToAudio> GRegistration;
 
+// The exact path for what the adder cannot round. Out of line, so that the per-sample loop that inlines
+// RoundToInteger carries only the adder's few instructions.
+[[gnu::cold, gnu::noinline]] std::int64_t RoundLargeToInteger(double value) noexcept
+{
+    if (!std::isfinite(value))
+        return 0;
+    constexpr double kLimit = 9.2e18;
+    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -kLimit, kLimit));
+}
+
 // Round half to even by the floating-point adder itself: below 2^51 in magnitude, adding and taking away
 // 1.5 x 2^52 leaves the nearest integer, ties to even, in the default rounding mode. No library call, so the
 // per-sample loop vectorises; larger values and non-finite ones take the exact path. That path keeps the
@@ -21,10 +31,7 @@ std::int64_t RoundToInteger(double value) noexcept
     constexpr double kMagic = 6755399441055744.0;   // 1.5 x 2^52
     if (std::fabs(value) < 2251799813685248.0)      // 2^51
         return static_cast<std::int64_t>((value + kMagic) - kMagic);
-    if (!std::isfinite(value))
-        return 0;
-    constexpr double kLimit = 9.2e18;
-    return RoundHalfEvenTo<std::int64_t>(std::clamp(value, -kLimit, kLimit));
+    return RoundLargeToInteger(value);
 }
 
 template <class TStore>
