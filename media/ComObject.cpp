@@ -29,6 +29,8 @@ TClassRegistry& ClassRegistry()
 
 TComClassFactory FindClass(const TGUID& clsid)
 {
+    static const bool mediaClassesRegistered = (RegisterMediaClasses(), true);
+    (void)mediaClassesRegistered;
     TClassRegistry& registry = ClassRegistry();
     std::lock_guard lock(registry.Lock);
     auto found = registry.Classes.find(clsid);

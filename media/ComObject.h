@@ -203,6 +203,11 @@ using TComClassFactory = IUnknown* (*)();
 // registered identifier raises std::invalid_argument. Any thread.
 void RegisterComClass(const TGUID& clsid, TComClassFactory create);
 
+// Registers the media layer's own classes (the memory allocator, ...). CoCreateInstance does it before its
+// first look-up, so that no class depends on its unit being linked for its own sake; repeating it changes
+// nothing.
+void RegisterMediaClasses();
+
 // Creates an object of class clsid and queries it for iid. An outer object (aggregation) is refused with
 // CLASS_E_NOAGGREGATION, an unknown class with REGDB_E_CLASSNOTREG, a null object pointer with E_POINTER;
 // *object is null after any failure.

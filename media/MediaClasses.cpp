@@ -1,0 +1,22 @@
+#include "media/ComObject.h"
+#include "media/MemAllocator.h"
+
+namespace harvolin
+{
+namespace
+{
+
+template <class T, class I>
+IUnknown* Make()
+{
+    return MakeComObject<T, I>().Detach();
+}
+
+}   // namespace
+
+void RegisterMediaClasses()
+{
+    RegisterComClass(CLSID_MemoryAllocator, Make<TMemAllocator, IMemAllocator>);
+}
+
+}   // namespace harvolin
