@@ -45,8 +45,8 @@ bool SetNice(std::uint32_t threadId, TThreadPriority priority)
     return setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), NiceValue(priority)) == 0;
 }
 
-// Nothing when the wait has no practical limit: adding it to the clock would overflow (as would subtracting
-// a huge negative time, which is taken as zero).
+}   // namespace
+
 std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(std::chrono::milliseconds timeout)
 {
     auto now = std::chrono::steady_clock::now();
@@ -57,8 +57,6 @@ std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(std::chrono::
         return std::nullopt;
     return now + timeout;
 }
-
-}   // namespace
 
 struct TThread::TState
 {

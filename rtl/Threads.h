@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -160,5 +161,10 @@ void YieldThread();
 // Kernel ids: the thread's (gettid) and the process's.
 [[nodiscard]] std::uint32_t CurrentThreadId();
 [[nodiscard]] std::uint32_t CurrentProcessId();
+
+// When a wait of timeout from now ends on the monotonic clock; now for a negative time. Nothing when the wait
+// has no practical limit: adding it to the clock would overflow, so the caller waits without a deadline.
+[[nodiscard]] std::optional<std::chrono::steady_clock::time_point>
+DeadlineAfter(std::chrono::milliseconds timeout);
 
 }   // namespace harvolin
