@@ -51,12 +51,14 @@ public:
     virtual TDeviceResult Open(const TAudioDeviceFormat& format) = 0;
     // Starts or resumes playing what is written.
     virtual TDeviceResult Start() = 0;
-    // Stops playing and keeps what is buffered; a Write meanwhile waits for room as before.
+    // Stops playing, or readies a stopped device without playing: writes are taken into the buffer (a Write
+    // beyond it waits for room), and what is buffered stays.
     virtual void Pause() = 0;
     // Takes frameCount whole frames, waiting for room as long as needed. Stopped when Stop() came first or
     // meanwhile (what was taken before stays taken); Lost once the device has gone.
     virtual TDeviceResult Write(const std::uint8_t* frames, std::uint32_t frameCount) = 0;
-    // Drops what is buffered, wakes a blocked Write and refuses further writes until Start. Any thread.
+    // Drops what is buffered, wakes a blocked Write and refuses further writes until Pause or Start. Any
+    // thread.
     virtual void Stop() = 0;
     virtual void Close() = 0;
     // Frames the device has played since Open: what a renderer's clock follows. Any thread.

@@ -169,6 +169,24 @@ public:
     virtual HRESULT SetSink(IQualityControl* sink) = 0;
 };
 
+// Event codes a filter raises to its graph.
+inline constexpr std::int32_t EC_COMPLETE = 0x01;
+inline constexpr std::int32_t EC_ERRORABORT = 0x03;
+inline constexpr std::int32_t EC_STARVATION = 0x17;
+inline constexpr std::int32_t EC_DEVICE_LOST = 0x1F;
+
+inline constexpr HRESULT VFW_E_WRONG_STATE = MakeResult(0x80040227);
+
+// Where a filter raises its events: the graph answers it.
+class IMediaEventSink : public IUnknown
+{
+public:
+    static constexpr TGUID kIID = MakeGuid("{56A868A2-0AD4-11CE-B03A-0020AF0BA770}");
+    using TParent = IUnknown;
+
+    virtual HRESULT Notify(std::int32_t code, std::intptr_t param1, std::intptr_t param2) = 0;
+};
+
 // The graph as a filter sees it. Filters are added by name; the graph holds a reference on each.
 class IFilterGraph : public IUnknown
 {

@@ -6,6 +6,10 @@
 namespace harvolin
 {
 
+// Reference times of the media layer, in microseconds: the audio output computes its durations with
+// 1 000 000 per second and hands them on unchanged.
+using REFERENCE_TIME = std::int64_t;
+
 // The description of a stream that pins agree on when they connect. The format block (cbFormat bytes at
 // pbFormat) is task memory owned by the record, and pUnk a counted reference or null; FreeMediaType lets go
 // of both. Plain data otherwise: copy it with CopyMediaType, never by assignment, or the block is shared.

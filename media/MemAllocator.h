@@ -1,5 +1,6 @@
 #pragma once
 #include "media/ComObject.h"
+#include "media/MediaTypes.h"
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -7,9 +8,6 @@
 
 namespace harvolin
 {
-
-// Reference times of the media layer: microseconds.
-using REFERENCE_TIME = std::int64_t;
 
 inline constexpr HRESULT VFW_E_BADALIGN = MakeResult(0x8004020E);
 inline constexpr HRESULT VFW_E_ALREADY_COMMITTED = MakeResult(0x8004020F);

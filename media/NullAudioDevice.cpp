@@ -60,11 +60,16 @@ TDeviceResult TNullAudioDevice::Start()
 
 void TNullAudioDevice::Pause()
 {
-    std::lock_guard lock(FLock);
-    if (!FRunningSince)
-        return;
-    FPlayedBase = PlayedLocked(TClock::now());
-    FRunningSince.reset();
+    {
+        std::lock_guard lock(FLock);
+        FStopped = false;
+        if (FRunningSince)
+        {
+            FPlayedBase = PlayedLocked(TClock::now());
+            FRunningSince.reset();
+        }
+    }
+    FWake.notify_all();
 }
 
 TDeviceResult TNullAudioDevice::Write(const std::uint8_t* frames, std::uint32_t frameCount)

@@ -1,5 +1,6 @@
 #pragma once
 #include "media/ComObject.h"
+#include "media/MediaTypes.h"
 #include "rtl/Threads.h"
 #include <atomic>
 #include <chrono>
@@ -12,10 +13,6 @@
 
 namespace harvolin
 {
-
-// Reference times of the media layer, in microseconds: the audio output computes its durations with
-// 1 000 000 per second and hands them on unchanged.
-using REFERENCE_TIME = std::int64_t;
 
 // A clock that others are paced by. A cookie names one advise; it is never 0 and never handed out twice by
 // the same clock. Any thread.
