@@ -1,4 +1,5 @@
 #include "media/ComObject.h"
+#include "media/FilterGraph.h"
 #include "media/MemAllocator.h"
 
 namespace harvolin
@@ -16,6 +17,7 @@ IUnknown* Make()
 
 void RegisterMediaClasses()
 {
+    RegisterComClass(CLSID_FilterGraph, Make<TFilterGraph, IGraphBuilder>);
     RegisterComClass(CLSID_MemoryAllocator, Make<TMemAllocator, IMemAllocator>);
 }
 
