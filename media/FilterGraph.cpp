@@ -31,6 +31,9 @@ bool HasOutputPin(IBaseFilter& filter)
 TFilterGraph::~TFilterGraph()
 {
     (void)Stop();
+    // A renderer that is the graph's clock holds a reference on itself as its sync source: only taking the
+    // clock away lets it go.
+    (void)SetSyncSource(nullptr);
     for (const TEntry& entry : FFilters)
         (void)entry.Filter->JoinFilterGraph(nullptr, nullptr);
 }
@@ -77,7 +80,14 @@ HRESULT TFilterGraph::RemoveFilter(IBaseFilter* filter)
         FFilters.erase(found);
     }
     (void)removed->Stop();
+    (void)removed->SetSyncSource(nullptr);
     (void)removed->JoinFilterGraph(nullptr, nullptr);
+    {
+        // A clock that leaves with its filter is the graph's no more.
+        std::lock_guard lock(FFiltersLock);
+        if (FClock && QueryAs<IUnknown>(FClock.Get()).Get() == QueryAs<IUnknown>(removed.Get()).Get())
+            FClock.Reset();
+    }
     return S_OK;
 }
 

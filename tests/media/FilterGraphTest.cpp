@@ -30,6 +30,24 @@ TRefPtr<IBaseFilter> NewRenderer()
         kRendererClass);
 }
 
+// A device that says when its renderer let it go.
+class TWatchedDevice final : public IAudioDevice
+{
+public:
+    explicit TWatchedDevice(bool& destroyed) : FDestroyed(destroyed) {}
+    ~TWatchedDevice() override { FDestroyed = true; }
+    std::string Name() const override { return "watched"; }
+    TDeviceResult Open(const TAudioDeviceFormat&) override { return {}; }
+    TDeviceResult Start() override { return {}; }
+    void Pause() override {}
+    TDeviceResult Write(const std::uint8_t*, std::uint32_t) override { return {}; }
+    void Stop() override {}
+    void Close() override {}
+    std::int64_t FramesPlayed() const override { return 0; }
+private:
+    bool& FDestroyed;
+};
+
 FILTER_STATE StateOf(IBaseFilter& filter)
 {
     FILTER_STATE state = State_Stopped;
@@ -123,6 +141,29 @@ TEST(FilterGraphTest, EventsWaitInOrderAndEachIsAnnouncedToTheNotifyWindow)
     EXPECT_EQ(events->GetEvent(&code, &param1, &param2, 0), S_OK);
     EXPECT_EQ(code, EC_COMPLETE);
     EXPECT_EQ(events->SetNotifyFlags(7), E_INVALIDARG);
+}
+
+TEST(FilterGraphTest, ARendererThatIsTheGraphsClockIsFreedWithTheGraphOrWhenRemoved)
+{
+    for (const bool removeFirst : {false, true})
+    {
+        bool destroyed = false;
+        {
+            auto graph = NewGraph();
+            auto renderer = MakeComObject<TAudioRenderer, IBaseFilter>(
+                std::make_unique<TWatchedDevice>(destroyed), kRendererClass);
+            ASSERT_EQ(graph->AddFilter(renderer.Get(), "Renderer"), S_OK);
+            ASSERT_EQ(QueryAs<IMediaControl>(graph.Get())->Run(), S_OK);
+            ASSERT_EQ(QueryAs<IMediaControl>(graph.Get())->Stop(), S_OK);
+            if (removeFirst)
+            {
+                ASSERT_EQ(graph->RemoveFilter(renderer.Get()), S_OK);
+                renderer.Reset();
+                EXPECT_TRUE(destroyed);
+            }
+        }
+        EXPECT_TRUE(destroyed) << (removeFirst ? "removed" : "with the graph");
+    }
 }
 
 }   // namespace
