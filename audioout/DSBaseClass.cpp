@@ -3,6 +3,7 @@
 #include "rtl/Exceptions.h"
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace harvolin
@@ -72,6 +73,24 @@ std::uint32_t ReadU32(const std::uint8_t* bytes) noexcept
     std::uint32_t value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
+}
+
+// Hands out a new enumerator of class T as I; E_OUTOFMEMORY when it cannot be made.
+template <class T, class I, class TSource>
+HRESULT NewEnumerator(I** result, TSource& source) noexcept
+{
+    if (result == nullptr)
+        return E_POINTER;
+    *result = nullptr;
+    try
+    {
+        *result = MakeComObject<T, I>(source).Detach();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 }   // namespace
@@ -161,23 +180,33 @@ HRESULT TDSBaseFilter::GetClassID(TGUID* classId)
     return S_OK;
 }
 
+HRESULT TDSBaseFilter::ForEachConnectedPin(const std::function<HRESULT(TDSBasePin&)>& action,
+                                           bool stopAtFailure)
+{
+    HRESULT result = S_OK;
+    const std::int32_t count = GetPinCount();
+    for (std::int32_t i = 0; i < count; ++i)
+    {
+        TDSBasePin* pin = GetPin(i);
+        if (pin == nullptr || !pin->IsConnected())
+            continue;
+        const HRESULT called = action(*pin);
+        if (FAILED(called) && stopAtFailure)
+            return called;
+        if (FAILED(called) && SUCCEEDED(result))
+            result = called;
+    }
+    return result;
+}
+
 HRESULT TDSBaseFilter::Stop()
 {
     TCriticalSectionGuard guard(*FLock);
     HRESULT result = S_OK;
+    // Every pin is made inactive, whatever one of them answers: a pin left committed would keep a
+    // delivery waiting.
     if (FState != State_Stopped)
-    {
-        const std::int32_t count = GetPinCount();
-        for (std::int32_t i = 0; i < count; ++i)
-        {
-            TDSBasePin* pin = GetPin(i);
-            if (pin == nullptr || !pin->IsConnected())
-                continue;
-            const HRESULT inactive = pin->Inactive();
-            if (FAILED(inactive) && SUCCEEDED(result))
-                result = inactive;
-        }
-    }
+        result = ForEachConnectedPin([](TDSBasePin& pin) { return pin.Inactive(); }, false);
     FState = State_Stopped;
     return result;
 }
@@ -187,16 +216,9 @@ HRESULT TDSBaseFilter::Pause()
     TCriticalSectionGuard guard(*FLock);
     if (FState == State_Stopped)
     {
-        const std::int32_t count = GetPinCount();
-        for (std::int32_t i = 0; i < count; ++i)
-        {
-            TDSBasePin* pin = GetPin(i);
-            if (pin == nullptr || !pin->IsConnected())
-                continue;
-            const HRESULT active = pin->Active();
-            if (FAILED(active))
-                return active;
-        }
+        const HRESULT result = ForEachConnectedPin([](TDSBasePin& pin) { return pin.Active(); }, true);
+        if (FAILED(result))
+            return result;
     }
     FState = State_Paused;
     return S_OK;
@@ -214,16 +236,9 @@ HRESULT TDSBaseFilter::Run(REFERENCE_TIME start)
     }
     if (FState != State_Running)
     {
-        const std::int32_t count = GetPinCount();
-        for (std::int32_t i = 0; i < count; ++i)
-        {
-            TDSBasePin* pin = GetPin(i);
-            if (pin == nullptr || !pin->IsConnected())
-                continue;
-            const HRESULT run = pin->Run(start);
-            if (FAILED(run))
-                return run;
-        }
+        const HRESULT result = ForEachConnectedPin([start](TDSBasePin& pin) { return pin.Run(start); }, true);
+        if (FAILED(result))
+            return result;
     }
     FState = State_Running;
     return S_OK;
@@ -258,18 +273,7 @@ HRESULT TDSBaseFilter::GetSyncSource(IReferenceClock** clock)
 
 HRESULT TDSBaseFilter::EnumPins(IEnumPins** pins)
 {
-    if (pins == nullptr)
-        return E_POINTER;
-    *pins = nullptr;
-    try
-    {
-        *pins = MakeComObject<TDSEnumPins, IEnumPins>(*this).Detach();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return NewEnumerator<TDSEnumPins>(pins, *this);
 }
 
 HRESULT TDSBaseFilter::FindPin(const char* id, IPin** pin)
@@ -596,18 +600,7 @@ HRESULT TDSBasePin::QueryAccept(const AM_MEDIA_TYPE* type)
 
 HRESULT TDSBasePin::EnumMediaTypes(IEnumMediaTypes** types)
 {
-    if (types == nullptr)
-        return E_POINTER;
-    *types = nullptr;
-    try
-    {
-        *types = MakeComObject<TDSEnumMediaTypes, IEnumMediaTypes>(*this).Detach();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return NewEnumerator<TDSEnumMediaTypes>(types, *this);
 }
 
 HRESULT TDSBasePin::QueryInternalConnections(IPin** pins, std::uint32_t* count)
@@ -1215,20 +1208,11 @@ HRESULT TDSEnumPins::Reset()
 
 HRESULT TDSEnumPins::Clone(IEnumPins** copy)
 {
-    if (copy == nullptr)
-        return E_POINTER;
-    *copy = nullptr;
+    if (copy != nullptr)
+        *copy = nullptr;
     if (OutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    try
-    {
-        *copy = MakeComObject<TDSEnumPins, IEnumPins>(*this).Detach();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return NewEnumerator<TDSEnumPins>(copy, *this);
 }
 
 // ---- TDSEnumMediaTypes ----
@@ -1304,20 +1288,11 @@ HRESULT TDSEnumMediaTypes::Reset()
 
 HRESULT TDSEnumMediaTypes::Clone(IEnumMediaTypes** copy)
 {
-    if (copy == nullptr)
-        return E_POINTER;
-    *copy = nullptr;
+    if (copy != nullptr)
+        *copy = nullptr;
     if (OutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    try
-    {
-        *copy = MakeComObject<TDSEnumMediaTypes, IEnumMediaTypes>(*this).Detach();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return NewEnumerator<TDSEnumMediaTypes>(copy, *this);
 }
 
 }   // namespace harvolin

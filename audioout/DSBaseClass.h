@@ -8,6 +8,7 @@
 #include "rtl/Threads.h"
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -217,6 +218,10 @@ protected:
     // Tells the pin enumerators that the set of pins changed.
     void IncrementPinVersion() noexcept { ++FPinVersion; }
 private:
+    // Calls action on every connected pin, the filter lock held: stopAtFailure returns the first failure at
+    // once, otherwise every pin is called and the first failure is returned after.
+    HRESULT ForEachConnectedPin(const std::function<HRESULT(TDSBasePin&)>& action, bool stopAtFailure);
+
     // Atomic so that the player thread may read it without the filter lock; written under it.
     std::atomic<FILTER_STATE> FState{State_Stopped};
     TRefPtr<IReferenceClock> FClock;   // guarded by the filter lock

@@ -1,4 +1,5 @@
 #include "audioout/DSBaseClass.h"
+#include "rtl/Diagnostics.h"
 #include "tests/audioout/DSTestPins.h"
 #include <gtest/gtest.h>
 
@@ -213,6 +214,21 @@ TEST_F(DSConnectionTest, DeliveriesForwardToTheConnectedPin)
     EXPECT_EQ(FInput->EndOfStreamCalls, 1);
     EXPECT_EQ(FPin.EndOfStream(), E_UNEXPECTED);
     EXPECT_EQ(FPin.BeginFlush(), E_UNEXPECTED);
+}
+
+TEST_F(DSConnectionTest, AFilterDestroyedWhileConnectedReportsAnAssertionFailure)
+{
+    TDiagnosticCapture capture;
+    auto filter = MakeComObject<TDSAudioSourceFilter>();
+    filter->SetFormat(MakeWaveFormat(2, 16, 11025), 1000);
+    const auto input = MakeComObject<TTestInputPin>();
+    ASSERT_EQ(filter->AudioPin().Connect(input.Get(), nullptr), S_OK);
+    input->Connected.Reset();   // the downstream side lets go without the graph disconnecting the pins
+    filter.Reset();
+    const auto reports = capture.Delivered();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Object, "AudioOutput");
+    EXPECT_EQ(reports[0].Message, "Assertion failure");
 }
 
 // ---- DeliverData ----
