@@ -36,6 +36,15 @@ public:
     using Exception::Exception;
 };
 
+// An internal consistency check failed: the program's own code broke a contract that no input can break
+// ("Assertion failure", "Lock = nil !"). Raised where a caller can still unwind, never from a call that
+// reports result codes.
+class EAssertionFailed : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
 // A platform call failed. The message is "<context>: <the system's text for the code>", where the context
 // names the object and the operation: "thread 'clock 10 ms': cannot create: Resource temporarily
 // unavailable".

@@ -26,6 +26,27 @@ TEST_F(ExceptionsTest, DescendantsCarryTheirMessageToAHandlerOfTheBase)
     }
 }
 
+TEST_F(ExceptionsTest, AssertionFailureIsAnExceptionOfItsOwnKind)
+{
+    // A broken contract must not be taken for bad input by a handler of range or conversion errors.
+    try
+    {
+        throw EAssertionFailed("Lock = nil !");
+    }
+    catch (const ERangeError&)
+    {
+        ADD_FAILURE() << "caught as a range error";
+    }
+    catch (const EConvertError&)
+    {
+        ADD_FAILURE() << "caught as a conversion error";
+    }
+    catch (const Exception& e)
+    {
+        EXPECT_EQ(e.Message(), "Lock = nil !");
+    }
+}
+
 TEST_F(ExceptionsTest, OSErrorNamesTheContextAndTheSystemText)
 {
     EOSError error(ENOENT, "audio device 'hw:9': cannot open");
