@@ -1112,7 +1112,11 @@ bool TDSAudioSourceStreamPin::DeliverData(const std::uint8_t* data, std::uint32_
 
         if (timed)
         {
-            REFERENCE_TIME sampleStop = currentStart + (stop - currentStart) * delivered / total;
+            // Each sample's times cover exactly its own share of the block: the stop is where the bytes
+            // delivered so far end on the block's [start, stop] span, so the stamps run on without a gap and
+            // the last ends at stop. Measuring that share from the moving start instead would stretch the
+            // middle samples (40 bytes of 100 would get 480 of 1000 units).
+            REFERENCE_TIME sampleStop = start + (stop - start) * delivered / total;
             sample->SetTime(&currentStart, &sampleStop);
             currentStart = sampleStop;
             sample->SetSyncPoint(syncPoint);

@@ -242,10 +242,10 @@ TEST_F(DSConnectionTest, DeliverDataSplitsTheTimesOverTheSamples)
 
     const auto received = FInput->Received();
     ASSERT_EQ(received.size(), 3u);
-    // Each stop is the current start plus (E - current start) x bytes delivered so far / N, with the start
-    // moving: 0 + 1000 x 40 / 100, 400 + 600 x 80 / 100, 880 + 120 x 100 / 100, so the last ends at E.
-    const REFERENCE_TIME starts[] = {0, 400, 880};
-    const REFERENCE_TIME stops[] = {400, 880, 1000};
+    // Each sample is stamped with its own share of [0, 1000]: 40, 40 and 20 bytes of 100, back to back,
+    // the last ending at E.
+    const REFERENCE_TIME starts[] = {0, 400, 800};
+    const REFERENCE_TIME stops[] = {400, 800, 1000};
     std::vector<std::uint8_t> joined;
     for (std::size_t i = 0; i < 3; ++i)
     {
