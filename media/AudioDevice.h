@@ -1,20 +1,10 @@
 #pragma once
+#include "media/MediaTypes.h"
 #include <cstdint>
 #include <string>
 
 namespace harvolin
 {
-
-// The stream a device is opened for: interleaved PCM frames.
-struct TAudioDeviceFormat
-{
-    std::uint16_t Channels = 2;
-    std::uint16_t BitsPerSample = 16;
-    std::uint32_t FramesPerSecond = 100000;
-
-    [[nodiscard]] std::uint32_t BlockAlign() const noexcept { return Channels * ((BitsPerSample + 7u) / 8u); }
-    friend bool operator==(const TAudioDeviceFormat&, const TAudioDeviceFormat&) = default;
-};
 
 enum class TDeviceStatus
 {
@@ -48,7 +38,7 @@ public:
     // The name the user knows the device by.
     [[nodiscard]] virtual std::string Name() const = 0;
     // Prepares the device for the stream; played frames count from here.
-    virtual TDeviceResult Open(const TAudioDeviceFormat& format) = 0;
+    virtual TDeviceResult Open(const TPcmFormat& format) = 0;
     // Starts or resumes playing what is written.
     virtual TDeviceResult Start() = 0;
     // Stops playing, or readies a stopped device without playing: writes are taken into the buffer (a Write

@@ -24,7 +24,7 @@ std::uint32_t Get32(const std::uint8_t* bytes) noexcept
 }
 
 // The PCM stream a media type describes, or nothing when the renderer cannot play it.
-bool ParseFormat(const AM_MEDIA_TYPE& type, TAudioDeviceFormat& format)
+bool ParseFormat(const AM_MEDIA_TYPE& type, TPcmFormat& format)
 {
     if (type.majortype != MEDIATYPE_Audio || type.subtype != MEDIASUBTYPE_PCM ||
         type.formattype != FORMAT_WaveFormatEx || type.pbFormat == nullptr || type.cbFormat < 16)
@@ -171,7 +171,7 @@ public:
             return VFW_E_ALREADY_CONNECTED;
         if (FFilter.FState != State_Stopped)
             return VFW_E_NOT_STOPPED;
-        TAudioDeviceFormat format;
+        TPcmFormat format;
         if (!ParseFormat(*type, format))
             return VFW_E_TYPE_NOT_ACCEPTED;
         const TDeviceResult opened = FFilter.FDevice->Open(format);
@@ -264,7 +264,7 @@ public:
     }
     HRESULT QueryAccept(const AM_MEDIA_TYPE* type) override
     {
-        TAudioDeviceFormat format;
+        TPcmFormat format;
         return type != nullptr && ParseFormat(*type, format) ? S_OK : S_FALSE;
     }
     HRESULT EnumMediaTypes(IEnumMediaTypes** types) override
@@ -396,7 +396,7 @@ private:
     TAudioRenderer& FFilter;
     TRefPtr<IPin> FConnected;               // guarded by the filter lock
     AM_MEDIA_TYPE FType{};                  // guarded by the filter lock
-    TAudioDeviceFormat FFormat;             // guarded by the filter lock
+    TPcmFormat FFormat;                     // guarded by the filter lock
     TRefPtr<IMemAllocator> FOwnAllocator;   // guarded by the filter lock
     TRefPtr<IMemAllocator> FAllocator;      // the one the source chose; guarded by the filter lock
     bool FDeviceLost = false;               // guarded by the filter lock

@@ -72,7 +72,7 @@ private:
     // The clock's time when the connection was made: a new connection's device counts from 0 again, and the
     // clock goes on from where it was instead of standing still until the new count passes the old one.
     std::atomic<REFERENCE_TIME> FTimeBase{0};
-    TRefPtr<TReferenceClock> FDeviceClock;            // reads FDevice; goes before it
+    TRefPtr<TReferenceClock> FDeviceClock;   // reads FDevice; goes before it
     std::unique_ptr<TAudioRendererPin> FPin;
     mutable std::recursive_mutex FLock;    // the filter lock: state, connection, graph, clock
     FILTER_STATE FState = State_Stopped;   // guarded by FLock

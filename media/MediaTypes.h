@@ -10,6 +10,17 @@ namespace harvolin
 // 1 000 000 per second and hands them on unchanged.
 using REFERENCE_TIME = std::int64_t;
 
+// A PCM stream's frames: Channels interleaved samples of BitsPerSample bits each (in whole bytes).
+struct TPcmFormat
+{
+    std::uint16_t Channels = 2;
+    std::uint16_t BitsPerSample = 16;
+    std::uint32_t FramesPerSecond = 100000;
+
+    [[nodiscard]] std::uint32_t BlockAlign() const noexcept { return Channels * ((BitsPerSample + 7u) / 8u); }
+    friend bool operator==(const TPcmFormat&, const TPcmFormat&) = default;
+};
+
 // The description of a stream that pins agree on when they connect. The format block (cbFormat bytes at
 // pbFormat) is task memory owned by the record, and pUnk a counted reference or null; FreeMediaType lets go
 // of both. Plain data otherwise: copy it with CopyMediaType, never by assignment, or the block is shared.

@@ -13,7 +13,7 @@ TNullAudioDevice::~TNullAudioDevice()
     Close();
 }
 
-TDeviceResult TNullAudioDevice::Open(const TAudioDeviceFormat& format)
+TDeviceResult TNullAudioDevice::Open(const TPcmFormat& format)
 {
     if (format.Channels == 0 || format.BitsPerSample == 0 || format.FramesPerSecond == 0)
         return {TDeviceStatus::Failed,
@@ -23,8 +23,7 @@ TDeviceResult TNullAudioDevice::Open(const TAudioDeviceFormat& format)
     {
         try
         {
-            recording = std::make_unique<TWavWriter>(
-                FOptions.RecordTo, TWavFormat{format.Channels, format.BitsPerSample, format.FramesPerSecond});
+            recording = std::make_unique<TWavWriter>(FOptions.RecordTo, format);
         }
         catch (const std::exception& error)
         {

@@ -36,7 +36,7 @@ public:
 
     [[nodiscard]] std::string Name() const override { return "Null renderer"; }
     // Failed when the recording cannot be made (the message names the file and why).
-    TDeviceResult Open(const TAudioDeviceFormat& format) override;
+    TDeviceResult Open(const TPcmFormat& format) override;
     TDeviceResult Start() override;
     void Pause() override;
     TDeviceResult Write(const std::uint8_t* frames, std::uint32_t frameCount) override;
@@ -54,7 +54,7 @@ private:
     const TOptions FOptions;
     mutable std::mutex FLock;
     std::condition_variable FWake;
-    TAudioDeviceFormat FFormat;                        // guarded by FLock
+    TPcmFormat FFormat;                                // guarded by FLock
     std::int64_t FCapacity = 0;                        // frames; guarded by FLock
     std::int64_t FWritten = 0;                         // frames taken since Open; guarded by FLock
     std::int64_t FPlayedBase = 0;                      // frames played when FRunningSince began; FLock

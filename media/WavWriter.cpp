@@ -40,7 +40,7 @@ std::array<std::uint8_t, 4> Le32(std::uint32_t value)
             static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
 }
 
-std::vector<std::uint8_t> Header(const TWavFormat& format)
+std::vector<std::uint8_t> Header(const TPcmFormat& format)
 {
     const bool extensible = format.Channels > 2 || format.BitsPerSample > 16;
     std::vector<std::uint8_t> out;
@@ -72,7 +72,7 @@ std::vector<std::uint8_t> Header(const TWavFormat& format)
 
 }   // namespace
 
-TWavWriter::TWavWriter(std::filesystem::path path, const TWavFormat& format) : FPath(std::move(path))
+TWavWriter::TWavWriter(std::filesystem::path path, const TPcmFormat& format) : FPath(std::move(path))
 {
     if (format.Channels == 0 || format.BitsPerSample == 0 || format.FramesPerSecond == 0)
         throw std::invalid_argument("WAV file '" + FPath.string() + "': no channels, bits or rate");

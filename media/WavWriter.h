@@ -1,4 +1,5 @@
 #pragma once
+#include "media/MediaTypes.h"
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -6,16 +7,6 @@
 
 namespace harvolin
 {
-
-// The stream a WAV file records: PCM frames of Channels samples of BitsPerSample bits each.
-struct TWavFormat
-{
-    std::uint16_t Channels = 2;
-    std::uint16_t BitsPerSample = 16;
-    std::uint32_t FramesPerSecond = 100000;
-
-    [[nodiscard]] std::uint32_t BlockAlign() const noexcept { return Channels * ((BitsPerSample + 7u) / 8u); }
-};
 
 // Writes a stream's exact bytes into a RIFF/WAVE file. The header's sizes are brought up to date after every
 // Append, so a file cut short by a crash still reads as the stream up to its last complete append. A plain
@@ -28,7 +19,7 @@ struct TWavFormat
 class TWavWriter
 {
 public:
-    TWavWriter(std::filesystem::path path, const TWavFormat& format);
+    TWavWriter(std::filesystem::path path, const TPcmFormat& format);
     TWavWriter(const TWavWriter&) = delete;
     TWavWriter& operator=(const TWavWriter&) = delete;
     ~TWavWriter();

@@ -71,7 +71,7 @@ class TLostDevice final : public IAudioDevice
 public:
     explicit TLostDevice(std::atomic<int>& writes) : FWrites(writes) {}
     std::string Name() const override { return "hw:9,0"; }
-    TDeviceResult Open(const TAudioDeviceFormat&) override { return {}; }
+    TDeviceResult Open(const TPcmFormat&) override { return {}; }
     TDeviceResult Start() override { return {}; }
     void Pause() override {}
     TDeviceResult Write(const std::uint8_t*, std::uint32_t) override

@@ -37,7 +37,7 @@ public:
     explicit TWatchedDevice(bool& destroyed) : FDestroyed(destroyed) {}
     ~TWatchedDevice() override { FDestroyed = true; }
     std::string Name() const override { return "watched"; }
-    TDeviceResult Open(const TAudioDeviceFormat&) override { return {}; }
+    TDeviceResult Open(const TPcmFormat&) override { return {}; }
     TDeviceResult Start() override { return {}; }
     void Pause() override {}
     TDeviceResult Write(const std::uint8_t*, std::uint32_t) override { return {}; }

@@ -20,7 +20,7 @@ namespace
 using namespace std::chrono_literals;
 
 // One channel of 16 bits at 1000 frames per second: a 100-ms buffer holds 100 frames.
-constexpr TAudioDeviceFormat kSlow{1, 16, 1000};
+constexpr TPcmFormat kSlow{1, 16, 1000};
 
 std::vector<std::uint8_t> Frames(std::size_t count, std::uint8_t first)
 {
