@@ -24,24 +24,6 @@ bool IsTypeRefusal(HRESULT result) noexcept
     return result == E_FAIL || result == E_INVALIDARG || result == VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-// A text handed out as task memory, or null when memory runs out.
-char* TaskCopy(const std::string& text) noexcept
-{
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy != nullptr)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-// Copies text into a fixed field, cut to fit and always terminated.
-template <std::size_t N>
-void CopyName(char (&field)[N], const std::string& text) noexcept
-{
-    const std::size_t length = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
-
 bool IsFullySpecified(const AM_MEDIA_TYPE& type) noexcept
 {
     return type.majortype != GUID_NULL && type.subtype != GUID_NULL && type.formattype != GUID_NULL;
@@ -303,7 +285,7 @@ HRESULT TDSBaseFilter::QueryFilterInfo(FILTER_INFO* info)
     if (info == nullptr)
         return E_POINTER;
     TCriticalSectionGuard guard(*FLock);
-    CopyName(info->achName, FFilterName);
+    CopyToNameField(info->achName, FFilterName);
     info->pGraph = FGraph;
     if (FGraph != nullptr)
         FGraph->AddRef();
@@ -570,7 +552,7 @@ HRESULT TDSBasePin::QueryPinInfo(PIN_INFO* info)
     info->pFilter = FFilter;
     FFilter->AddRef();
     info->dir = FDirection;
-    CopyName(info->achName, Name());
+    CopyToNameField(info->achName, Name());
     return S_OK;
 }
 
@@ -586,7 +568,7 @@ HRESULT TDSBasePin::QueryId(char** id)
 {
     if (id == nullptr)
         return E_POINTER;
-    *id = TaskCopy(Name());
+    *id = CoTaskMemCopyText(Name());
     return *id == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 

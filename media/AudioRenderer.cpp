@@ -42,13 +42,6 @@ bool ParseFormat(const AM_MEDIA_TYPE& type, TPcmFormat& format)
            Get16(block + 12) == format.BlockAlign();
 }
 
-void CopyName(char* target, std::size_t size, const std::string& name)
-{
-    const std::size_t count = std::min(name.size(), size - 1);
-    std::memcpy(target, name.data(), count);
-    target[count] = '\0';
-}
-
 // Pins over a fixed list; the renderer's list never changes, so the enumerator is never out of sync.
 class TEnumFixedPins final : public TComObject<IEnumPins>
 {
@@ -242,7 +235,7 @@ public:
         info->pFilter = &FFilter;
         FFilter.AddRef();
         info->dir = PINDIR_INPUT;
-        CopyName(info->achName, MAX_PIN_NAME, kPinName);
+        CopyToNameField(info->achName, kPinName);
         return S_OK;
     }
     HRESULT QueryDirection(PIN_DIRECTION* direction) override
@@ -256,11 +249,8 @@ public:
     {
         if (id == nullptr)
             return E_POINTER;
-        *id = static_cast<char*>(CoTaskMemAlloc(sizeof(kPinName)));
-        if (*id == nullptr)
-            return E_OUTOFMEMORY;
-        std::memcpy(*id, kPinName, sizeof(kPinName));
-        return S_OK;
+        *id = CoTaskMemCopyText(kPinName);
+        return *id != nullptr ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT QueryAccept(const AM_MEDIA_TYPE* type) override
     {
@@ -550,7 +540,7 @@ HRESULT TAudioRenderer::QueryFilterInfo(FILTER_INFO* info)
     if (info == nullptr)
         return E_POINTER;
     std::lock_guard lock(FLock);
-    CopyName(info->achName, MAX_FILTER_NAME, FName);
+    CopyToNameField(info->achName, FName);
     info->pGraph = FGraph;
     if (FGraph != nullptr)
         FGraph->AddRef();

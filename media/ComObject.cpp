@@ -1,6 +1,7 @@
 #include "media/ComObject.h"
 #include "rtl/Diagnostics.h"
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -119,6 +120,17 @@ void CoTaskMemFree(void* block) noexcept
         return;
     GTaskMemBlocks.fetch_sub(1, std::memory_order_relaxed);
     std::free(block);
+}
+
+char* CoTaskMemCopyText(std::string_view text) noexcept
+{
+    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
+    if (copy != nullptr)
+    {
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+    }
+    return copy;
 }
 
 std::int64_t CoTaskMemLiveBlocks() noexcept

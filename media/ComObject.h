@@ -5,6 +5,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
 
 namespace harvolin
@@ -220,5 +221,18 @@ HRESULT CoCreateInstance(const TGUID& clsid, IUnknown* outer, std::uint32_t cont
 void CoTaskMemFree(void* block) noexcept;
 // Blocks of task memory alive in the process, for tests that check nothing leaks.
 [[nodiscard]] std::int64_t CoTaskMemLiveBlocks() noexcept;
+// A terminated copy of text in task memory, for the calls that hand names out; null when memory runs out.
+[[nodiscard]] char* CoTaskMemCopyText(std::string_view text) noexcept;
+
+// Copies text into a fixed name field of an info record, cut to fit and always terminated.
+template <std::size_t N>
+void CopyToNameField(char (&field)[N], std::string_view text) noexcept
+{
+    static_assert(N > 0);
+    const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+    for (std::size_t i = 0; i < length; ++i)
+        field[i] = text[i];
+    field[length] = '\0';
+}
 
 }   // namespace harvolin
