@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <poll.h>
@@ -66,6 +68,38 @@ std::string JoinLines(const std::string& text)
         start = end + 1;
     }
     return joined;
+}
+
+// Set on a thread while ALSA walks its name hints: the walk tries every configured PCM against every card
+// and complains of each that does not fit this machine, which is the normal outcome of a listing, not a
+// failure. What the walk itself comes to is reported from its result.
+thread_local bool tListing = false;
+
+// ALSA prints its own complaints (a broken configuration, an unknown PCM) on standard error unless told
+// otherwise: they go to the diagnostics sink like every other failure that is survived.
+__attribute__((format(printf, 5, 6))) void ReportAlsaError(const char* file, int line, const char* function,
+                                                           int error, const char* format, ...) noexcept
+{
+    (void)file;
+    (void)line;
+    if (tListing)
+        return;
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    std::string message = length < 0 ? std::string("(a message ALSA could not format)") : std::string(text);
+    if (error != 0)
+        message += ": " + Reason(error);
+    ReportFailure("ALSA", function != nullptr ? function : "(unnamed)", message);
+}
+
+// Before the first ALSA call of each entry point: the handler is process-wide and set once.
+void RouteAlsaErrors()
+{
+    static std::once_flag routed;
+    std::call_once(routed, [] { snd_lib_error_set_handler(&ReportAlsaError); });
 }
 
 struct THwParamsDeleter
@@ -176,9 +210,12 @@ TAlsaFailure SetStartThreshold(snd_pcm_t* pcm, snd_pcm_uframes_t frames)
 
 std::vector<TAlsaPcmHint> ListAlsaPlaybackPcms()
 {
+    RouteAlsaErrors();
     std::vector<TAlsaPcmHint> pcms;
     void** hints = nullptr;
+    tListing = true;
     const int listed = snd_device_name_hint(-1, "pcm", &hints);
+    tListing = false;
     if (listed < 0)
     {
         ReportFailure("ALSA", "snd_device_name_hint", Reason(listed));
@@ -216,6 +253,7 @@ std::vector<TAlsaPcmHint> ListAlsaPlaybackPcms()
 
 int AlsaSoundCardCount()
 {
+    RouteAlsaErrors();
     int count = 0;
     int card = -1;
     for (;;)
@@ -308,6 +346,7 @@ std::string ClosedMessage(const std::string& pcmName, const char* call)
 TAlsaAudioDevice::TAlsaAudioDevice(std::string pcmName)
     : FPcmName(std::move(pcmName)), FState(std::make_unique<TState>())
 {
+    RouteAlsaErrors();
     FState->Wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 

@@ -167,7 +167,10 @@ TEST_F(AlsaAudioDeviceTest, ARendererConnectedToItPlaysWhatItReceives)
 
 TEST_F(AlsaAudioDeviceTest, TheListingShowsAHintedPcmWithItsDescriptionOnOneLine)
 {
+    TDiagnosticCapture capture;
     const auto pcms = ListAlsaPlaybackPcms();
+    // The PCMs of the machine's configuration that need a card do not fit here: that is no failure.
+    EXPECT_EQ(capture.Delivered(), std::vector<TDiagnostic>{});
     auto find = [&](const std::string& name) {
         return std::find_if(pcms.begin(), pcms.end(),
                             [&](const TAlsaPcmHint& pcm) { return pcm.Name == name; });
@@ -182,6 +185,7 @@ TEST_F(AlsaAudioDeviceTest, TheListingShowsAHintedPcmWithItsDescriptionOnOneLine
 
 TEST_F(AlsaAudioDeviceTest, OpeningAPcmThatDoesNotExistFailsNamingIt)
 {
+    TDiagnosticCapture capture;   // ALSA's own complaint goes there
     TAlsaAudioDevice device("nosuchpcm");
     const TDeviceResult opened = device.Open(kStream);
     EXPECT_EQ(opened.Status, TDeviceStatus::Failed);
@@ -197,6 +201,32 @@ TEST_F(AlsaAudioDeviceTest, AFormatItCannotPlayFailsOpenSayingWhich)
     const TDeviceResult opened = device.Open({2, 24, 100000});
     EXPECT_EQ(opened.Status, TDeviceStatus::Failed);
     EXPECT_EQ(opened.Message, "audio device 'cap100': open: plays 16-bit frames only, not 24-bit ones");
+}
+
+TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandardError)
+{
+    TDiagnosticCapture capture;
+    ::testing::internal::CaptureStderr();
+    TAlsaAudioDevice unknown("nosuchpcm");
+    TAlsaAudioDevice broken("broken");   // a file PCM without the PCM it should write through
+    const TDeviceResult unknownOpened = unknown.Open(kStream);
+    const TDeviceResult brokenOpened = broken.Open(kStream);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(unknownOpened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(brokenOpened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(brokenOpened.Message.rfind("audio device 'broken': snd_pcm_open: ", 0), 0u)
+        << brokenOpened.Message;
+    const auto reports = capture.Delivered();
+    auto reported = [&](const std::string& words)
+    {
+        return std::any_of(reports.begin(), reports.end(),
+                           [&](const TDiagnostic& report) {
+                               return report.Object == "ALSA" &&
+                                      report.Message.find(words) != std::string::npos;
+                           });
+    };
+    EXPECT_TRUE(reported("Unknown PCM nosuchpcm")) << ::testing::PrintToString(reports);
+    EXPECT_TRUE(reported("slave")) << ::testing::PrintToString(reports);
 }
 
 using AlsaAudioDeviceConcurrencyTest = AlsaAudioDeviceTest;
