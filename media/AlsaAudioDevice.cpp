@@ -291,6 +291,7 @@ struct TAlsaAudioDevice::TState
     std::int64_t Played = 0;   // frames played since Open as last seen; never decreases, never passes Written
     std::uint64_t Underruns = 0;
     std::uint64_t Suspends = 0;
+    int FailNextWrite = 0;   // a test's stand-in for what ALSA's next write returns; 0: none
 
     void Signal() const noexcept
     {
@@ -501,8 +502,10 @@ TDeviceResult TAlsaAudioDevice::Write(const std::uint8_t* frames, std::uint32_t 
     {
         if (state.Stopped || state.Pcm == nullptr)
             return {TDeviceStatus::Stopped, "audio device '" + FPcmName + "': write: stopped"};
-        snd_pcm_sframes_t result =
-            snd_pcm_writei(state.Pcm, frames + std::size_t{taken} * blockAlign, frameCount - taken);
+        snd_pcm_sframes_t result = state.FailNextWrite;
+        state.FailNextWrite = 0;
+        if (result == 0)
+            result = snd_pcm_writei(state.Pcm, frames + std::size_t{taken} * blockAlign, frameCount - taken);
         if (result > 0)
         {
             taken += static_cast<std::uint32_t>(result);
@@ -607,6 +610,12 @@ std::int64_t TAlsaAudioDevice::FramesPlayed() const
     TState& state = *FState;
     std::lock_guard lock(state.Lock);
     return state.PlayedNow();
+}
+
+void TAlsaAudioDevice::FailNextWrite(int alsaError)
+{
+    std::lock_guard lock(FState->Lock);
+    FState->FailNextWrite = alsaError;
 }
 
 TDeviceResult TAlsaAudioDevice::Broken(const char* call, int error)

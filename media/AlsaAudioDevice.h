@@ -41,6 +41,11 @@ public:
     void Stop() override;
     void Close() override;
     [[nodiscard]] std::int64_t FramesPlayed() const override;
+
+    // For tests of a device that vanishes while it plays, which no PCM can be made to do on demand: the
+    // next write sees alsaError (a negative errno: -ENODEV, -EIO) as if ALSA's write had returned it. Any
+    // thread.
+    void FailNextWrite(int alsaError);
 private:
     struct TState;
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +86,19 @@ protected:
     {
         return device.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size() / kStream.BlockAlign()));
     }
+
+    // The stream's media type, as a source pin offers it to a renderer.
+    std::vector<std::uint8_t> FFormatBlock = WaveFormat(kStream.Channels, kStream.FramesPerSecond, 16);
+    AM_MEDIA_TYPE FType{MEDIATYPE_Audio,
+                        MEDIASUBTYPE_PCM,
+                        1,
+                        0,
+                        1,
+                        FORMAT_WaveFormatEx,
+                        nullptr,
+                        static_cast<std::uint32_t>(FFormatBlock.size()),
+                        FFormatBlock.data()};
+    TRefPtr<IPin> FSource = MakeComObject<TStandInOutputPin, IPin>();
 };
 
 TEST_F(AlsaAudioDeviceTest, PlaysTheStreamAtItsOwnRateByteForByte)
@@ -133,19 +147,8 @@ TEST_F(AlsaAudioDeviceTest, ARendererConnectedToItPlaysWhatItReceives)
 {
     auto* renderer = new TAudioRenderer(std::make_unique<TAlsaAudioDevice>("cap100"), kRendererClass);
     TRefPtr<IBaseFilter> filter(renderer);
-    auto source = MakeComObject<TStandInOutputPin, IPin>();
-    auto format = WaveFormat(2, 100000, 16);
-    AM_MEDIA_TYPE type{MEDIATYPE_Audio,
-                       MEDIASUBTYPE_PCM,
-                       1,
-                       0,
-                       1,
-                       FORMAT_WaveFormatEx,
-                       nullptr,
-                       static_cast<std::uint32_t>(format.size()),
-                       format.data()};
     IPin* input = renderer->InputPin();
-    ASSERT_EQ(input->ReceiveConnection(source.Get(), &type), S_OK) << renderer->LastError();
+    ASSERT_EQ(input->ReceiveConnection(FSource.Get(), &FType), S_OK) << renderer->LastError();
     auto memInput = QueryAs<IMemInputPin>(input);
     auto allocator = Allocator(*memInput, kBlockFrames * 4);
     ASSERT_EQ(filter->Run(0), S_OK);
@@ -201,6 +204,66 @@ TEST_F(AlsaAudioDeviceTest, AFormatItCannotPlayFailsOpenSayingWhich)
     const TDeviceResult opened = device.Open({2, 24, 100000});
     EXPECT_EQ(opened.Status, TDeviceStatus::Failed);
     EXPECT_EQ(opened.Message, "audio device 'cap100': open: plays 16-bit frames only, not 24-bit ones");
+}
+
+TEST_F(AlsaAudioDeviceTest, ADeviceThatVanishedIsLostAtOnceForEveryLaterWriteUntilOpenedAgain)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    const auto before = Pattern(kBlockFrames);
+    ASSERT_TRUE(WriteAll(device, before).Ok());
+    device.FailNextWrite(-ENODEV);
+    const TDeviceResult lost = WriteAll(device, Pattern(kBlockFrames, 1));
+    EXPECT_EQ(lost.Status, TDeviceStatus::Lost);
+    EXPECT_EQ(lost.Message, "audio device 'cap100': snd_pcm_writei: No such device");
+    // Every later write is refused at once: had one reached ALSA, the file PCM would have recorded it.
+    constexpr int kAttempts = 50;
+    int refused = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+        refused += WriteAll(device, Pattern(kBlockFrames, 2)).Status == TDeviceStatus::Lost;
+    EXPECT_EQ(refused, kAttempts);
+    EXPECT_EQ(device.Start().Status, TDeviceStatus::Lost);
+    device.Pause();
+    device.Stop();
+    EXPECT_EQ(device.FramesPlayed(), kBlockFrames);
+    device.Close();
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), before);
+
+    // A device opened again plays again.
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_TRUE(WriteAll(device, before).Ok());
+}
+
+TEST_F(AlsaAudioDeviceTest, ARendererOverAVanishedDeviceRaisesDeviceLostOnce)
+{
+    auto device = std::make_unique<TAlsaAudioDevice>("cap100");
+    TAlsaAudioDevice& alsa = *device;
+    auto* renderer = new TAudioRenderer(std::move(device), kRendererClass);
+    TRefPtr<IBaseFilter> filter(renderer);
+    auto graph = MakeComObject<TListeningGraph, IFilterGraph>();
+    ASSERT_EQ(filter->JoinFilterGraph(graph.Get(), "Renderer"), S_OK);
+    IPin* input = renderer->InputPin();
+    ASSERT_EQ(input->ReceiveConnection(FSource.Get(), &FType), S_OK) << renderer->LastError();
+    auto memInput = QueryAs<IMemInputPin>(input);
+    auto allocator = Allocator(*memInput, kBlockFrames * 4);
+    ASSERT_EQ(filter->Run(0), S_OK);
+    TDiagnosticCapture capture;
+    ASSERT_EQ(memInput->Receive(Filled(*allocator, Pattern(kBlockFrames)).Get()), S_OK);
+    alsa.FailNextWrite(-EIO);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(memInput->Receive(Filled(*allocator, Pattern(kBlockFrames, 3)).Get()), E_FAIL);
+    EXPECT_EQ(static_cast<TListeningGraph*>(graph.Get())->Events,
+              (std::vector<std::int32_t>{EC_DEVICE_LOST}));
+    EXPECT_EQ(capture.Delivered(),
+              (std::vector<TDiagnostic>{{"cap100", "playing a sample",
+                                         "audio device 'cap100': snd_pcm_writei: Input/output error"}}));
+    EXPECT_EQ(alsa.FramesPlayed(), kBlockFrames);
+    ASSERT_EQ(filter->Stop(), S_OK);
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    ASSERT_EQ(input->Disconnect(), S_OK);
+    ASSERT_EQ(filter->JoinFilterGraph(nullptr, nullptr), S_OK);
 }
 
 TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandardError)
