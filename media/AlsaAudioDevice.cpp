@@ -285,6 +285,7 @@ struct TAlsaAudioDevice::TState
     TPcmFormat Format;
     TPcmSetup Setup;
     bool Stopped = false;   // Stop came: writes are refused until Pause or Start
+    bool Playing = false;   // Start came, and no Pause or Stop since
     bool Lost = false;      // the device went away: every write says so at once
     std::string LostMessage;
     std::int64_t Written = 0;   // frames handed to ALSA since Open, less what a Stop dropped
@@ -307,13 +308,15 @@ struct TAlsaAudioDevice::TState
     // Frames played by now: what was written less what the device still holds.
     std::int64_t PlayedNow() noexcept
     {
-        if (Pcm == nullptr)
+        // Not started, nothing plays: whatever the delay of a PCM that is not started says (a sound server's
+        // counts what it has not played yet, the null PCM's nothing).
+        if (Pcm == nullptr || !Playing)
             return Played;
         std::int64_t played = Played;
         switch (snd_pcm_state(Pcm))
         {
         case SND_PCM_STATE_RUNNING:
-        case SND_PCM_STATE_PREPARED:   // a PCM not paced by hardware may play before it is started
+        case SND_PCM_STATE_PREPARED:   // the null PCM plays what it is given without ever running
         case SND_PCM_STATE_PAUSED:
         case SND_PCM_STATE_DRAINING:
         {
@@ -391,6 +394,7 @@ TDeviceResult TAlsaAudioDevice::Open(const TPcmFormat& format)
     state.Format = format;
     state.Setup = setup;
     state.Stopped = false;
+    state.Playing = false;
     state.Lost = false;
     state.LostMessage.clear();
     state.Written = 0;
@@ -410,6 +414,7 @@ TDeviceResult TAlsaAudioDevice::Start()
     if (state.Lost)
         return {TDeviceStatus::Lost, state.LostMessage};
     state.Stopped = false;
+    state.Playing = true;
     state.Signal();
     TFailureTrap failed;
     switch (snd_pcm_state(state.Pcm))
@@ -433,9 +438,10 @@ TDeviceResult TAlsaAudioDevice::Start()
         if (threshold.Call != nullptr)
             failed.Failure = threshold;
     }
-    // What a pause left buffered plays now if it makes a period; less waits for the writes to make one.
+    // What a pause left buffered plays now: the stream's next block is on its way as soon as there is room.
+    // Started empty, the device starts itself once a write makes a period.
     if (failed.Failure.Call == nullptr && snd_pcm_state(state.Pcm) == SND_PCM_STATE_PREPARED &&
-        state.Written - state.PlayedNow() >= static_cast<std::int64_t>(state.Setup.PeriodFrames))
+        state.Written > state.PlayedNow())
         (void)failed("snd_pcm_start", snd_pcm_start(state.Pcm));
     if (failed.Failure.Call == nullptr)
         return {};
@@ -448,7 +454,9 @@ void TAlsaAudioDevice::Pause()
     std::lock_guard lock(state.Lock);
     if (state.Pcm == nullptr || state.Lost)
         return;
+    (void)state.PlayedNow();
     state.Stopped = false;
+    state.Playing = false;
     state.Signal();
     TFailureTrap failed;
     switch (snd_pcm_state(state.Pcm))
@@ -459,7 +467,7 @@ void TAlsaAudioDevice::Pause()
         else
         {
             // A device that cannot pause loses what it buffered: the pause is the stop of a moment.
-            state.Written = state.PlayedNow();
+            state.Written = state.Played;
             (void)(failed("snd_pcm_drop", snd_pcm_drop(state.Pcm)) ||
                    failed("snd_pcm_prepare", snd_pcm_prepare(state.Pcm)));
         }
@@ -577,6 +585,7 @@ void TAlsaAudioDevice::Stop()
     if (state.Pcm == nullptr || state.Lost)
         return;
     state.Written = state.PlayedNow();
+    state.Playing = false;
     const int dropped = snd_pcm_drop(state.Pcm);
     if (dropped < 0)
     {
@@ -594,6 +603,7 @@ void TAlsaAudioDevice::Close()
     state.Stopped = true;
     state.Signal();
     state.Written = state.PlayedNow();
+    state.Playing = false;
     if (state.Underruns > 1 || state.Suspends > 1)
         ReportFailure(FPcmName, "playing",
                       "audio device '" + FPcmName + "': " + std::to_string(state.Underruns) +

@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <latch>
+#include <spawn.h>
 #include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -45,7 +50,9 @@ public:
              << "\"; format \"raw\" }\n"
              << "pcm.rate48 { type plug; slave { pcm \"cap48\"; rate 48000; format S16_LE } }\n"
              << "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
-             << "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n";
+             << "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n"
+             << "pcm.server { type pulse; server \"unix:" << (Folder() / "pulse" / "native").string()
+             << "\" }\n";
         conf.close();
         ASSERT_TRUE(conf) << path;
         ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
@@ -56,6 +63,86 @@ private:
 };
 
 const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(new TAlsaConfiguration);
+
+// A PulseAudio server of the test's own, in a private folder, whose only output is a null sink at
+// 48 000 Hz: a device paced in real time without hardware, reached as ALSA's `server` PCM through the
+// pulse plugin. Started by the constructor, stopped by its process id.
+class TPulseServer
+{
+public:
+    TPulseServer() : FFolder(TAlsaConfiguration::Folder() / "pulse")
+    {
+        std::filesystem::remove_all(FFolder);
+        std::filesystem::create_directories(FFolder);
+        std::ofstream script(FFolder / "default.pa");
+        script << "load-module module-null-sink sink_name=recorder rate=48000\n"
+               << "load-module module-native-protocol-unix auth-anonymous=1 socket="
+               << (FFolder / "native").string() << "\n";
+        script.close();
+        const std::string folder = FFolder.string();
+        std::vector<std::string> arguments{"pulseaudio",
+                                           "-n",
+                                           "--daemonize=no",
+                                           "--exit-idle-time=-1",
+                                           "--disable-shm=yes",
+                                           "--use-pid-file=no",
+                                           "-F",
+                                           (FFolder / "default.pa").string()};
+        std::vector<std::string> environment{"HOME=" + folder, "XDG_RUNTIME_DIR=" + folder,
+                                             "PULSE_RUNTIME_PATH=" + folder, "PULSE_STATE_PATH=" + folder};
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& variable : environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string log = (FFolder / "server.log").string();
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (::posix_spawnp(&FPid, "pulseaudio", &actions, nullptr, argv.data(), envp.data()) != 0)
+            FPid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    TPulseServer(const TPulseServer&) = delete;
+    TPulseServer& operator=(const TPulseServer&) = delete;
+    ~TPulseServer()
+    {
+        if (FPid > 0)
+        {
+            ::kill(FPid, SIGTERM);
+            int status = 0;
+            ::waitpid(FPid, &status, 0);
+        }
+    }
+    // Whether the server takes connections (bounded wait); the log says why not.
+    [[nodiscard]] bool Ready() const
+    {
+        return FPid > 0 && Eventually([&] { return std::filesystem::exists(FFolder / "native"); });
+    }
+    [[nodiscard]] std::string Log() const { return std::string(ReadText(FFolder / "server.log")); }
+private:
+    static std::string ReadText(const std::filesystem::path& path)
+    {
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    const std::filesystem::path FFolder;
+    pid_t FPid = -1;
+};
+
+// Whether the thread waits in poll() now: where a write waits for room.
+bool WaitsInPoll(pid_t thread)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long call = -1;
+    in >> call;
+    return call == SYS_poll || call == SYS_ppoll;
+}
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)
 {
@@ -292,6 +379,21 @@ TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandard
     EXPECT_TRUE(reported("slave")) << ::testing::PrintToString(reports);
 }
 
+TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    device.Pause();
+    ASSERT_TRUE(WriteAll(device, Pattern(kBlockFrames)).Ok());
+    EXPECT_EQ(device.FramesPlayed(), 0);
+    ASSERT_TRUE(device.Start().Ok());
+    // Less than a period, yet it plays: the start does not wait for more.
+    EXPECT_TRUE(Eventually([&] { return device.FramesPlayed() > 0; }));
+    EXPECT_LE(device.FramesPlayed(), kBlockFrames);
+}
+
 using AlsaAudioDeviceConcurrencyTest = AlsaAudioDeviceTest;
 
 TEST_F(AlsaAudioDeviceConcurrencyTest, FramesPlayedIsReadFromAnotherThreadWhileWritesGoOn)
@@ -326,6 +428,52 @@ TEST_F(AlsaAudioDeviceConcurrencyTest, FramesPlayedIsReadFromAnotherThreadWhileW
     EXPECT_EQ(device.FramesPlayed(), std::int64_t{kBlocks} * kBlockFrames);
     device.Close();
     EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
+}
+
+TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPausedDevice)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    device.Pause();
+    // A second of stream into a paused device with a tenth of a second of room: only Stop can end it.
+    const auto second = Pattern(kStream.FramesPerSecond);
+    std::atomic<pid_t> writer{0};
+    TDeviceResult result;
+    std::thread writing(
+        [&]
+        {
+            writer = ::gettid();
+            result = WriteAll(device, second);
+        });
+    ASSERT_TRUE(Eventually([&] { return writer != 0 && WaitsInPoll(writer); }));
+    device.Stop();
+    writing.join();
+    EXPECT_EQ(result.Status, TDeviceStatus::Stopped);
+    EXPECT_EQ(device.FramesPlayed(), 0);
+}
+
+TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPlayingDevice)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    ASSERT_TRUE(device.Start().Ok());
+    const auto second = Pattern(kStream.FramesPerSecond);
+    TDeviceResult result;
+    std::thread writing([&] { result = WriteAll(device, second); });
+    // Playing, paced by the server's clock: a second of stream takes about a second to go in.
+    ASSERT_TRUE(Eventually([&] { return device.FramesPlayed() > 0; }));
+    device.Stop();
+    writing.join();
+    EXPECT_EQ(result.Status, TDeviceStatus::Stopped);
+    const std::int64_t played = device.FramesPlayed();
+    EXPECT_LT(played, std::int64_t{kStream.FramesPerSecond});
+    // Nothing more plays after the stop, and the count never goes back.
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_EQ(device.FramesPlayed(), played);
 }
 
 }   // namespace
