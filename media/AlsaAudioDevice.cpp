@@ -1,4 +1,5 @@
 #include "media/AlsaAudioDevice.h"
+#include "media/RateConverter.h"
 #include "rtl/Diagnostics.h"
 #include <algorithm>
 #include <alsa/asoundlib.h>
@@ -25,6 +26,11 @@ constexpr unsigned kPeriodMicroseconds = 20000;
 // A wait for room is cut into slices this long, so that a device that stops taking frames without saying
 // why costs a writei a second, not a hang without end.
 constexpr int kWaitSliceMs = 1000;
+// What a sound server reached through an ALSA plugin is handed: its own mixing rate, converted to by us at
+// high quality, rather than the stream's rate, which the server would convert with whatever it has.
+constexpr unsigned kSoundServerRate = 48000;
+// Below this a device's rate would cut off the tone itself: a nearer rate under it is a worse one.
+constexpr unsigned kLowestGoodRate = 44100;
 
 std::string Reason(int error)
 {
@@ -139,11 +145,50 @@ public:
         Failure = {call, result};
         return true;
     }
+    bool operator()(const TAlsaFailure& failure) noexcept
+    {
+        if (failure.Call == nullptr)
+            return false;
+        Failure = failure;
+        return true;
+    }
     TAlsaFailure Failure;
 };
 
-// Interleaved S16_LE frames at the stream's rate, ALSA's own converter kept out, the buffer and period of
-// the constants above; ready (prepared) but not playing: writes fill the buffer until a start.
+// The rate the device plays at: the stream's where the device takes it; a sound server's own rate for a
+// plugin PCM that takes any (ALSA converts there otherwise, or the server does); else the device's rate
+// nearest to the stream's, from kLowestGoodRate up where the device reaches that high. ALSA's own
+// converter is off by then, so the space holds only what the device itself plays.
+TAlsaFailure SetRate(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, unsigned streamRate, unsigned& rate)
+{
+    TFailureTrap failed;
+    const snd_pcm_type_t type = snd_pcm_type(pcm);
+    if (type == SND_PCM_TYPE_IOPLUG || type == SND_PCM_TYPE_EXTPLUG)
+    {
+        rate = kSoundServerRate;
+        (void)failed("snd_pcm_hw_params_set_rate_near",
+                     snd_pcm_hw_params_set_rate_near(pcm, hw, &rate, nullptr));
+        return failed.Failure;
+    }
+    rate = streamRate;
+    if (snd_pcm_hw_params_test_rate(pcm, hw, streamRate, 0) == 0)
+    {
+        (void)failed("snd_pcm_hw_params_set_rate", snd_pcm_hw_params_set_rate(pcm, hw, streamRate, 0));
+        return failed.Failure;
+    }
+    unsigned highest = 0;
+    if (failed("snd_pcm_hw_params_get_rate_max", snd_pcm_hw_params_get_rate_max(hw, &highest, nullptr)))
+        return failed.Failure;
+    unsigned lowest = kLowestGoodRate;
+    if (highest >= kLowestGoodRate &&
+        failed("snd_pcm_hw_params_set_rate_min", snd_pcm_hw_params_set_rate_min(pcm, hw, &lowest, nullptr)))
+        return failed.Failure;
+    (void)failed("snd_pcm_hw_params_set_rate_near", snd_pcm_hw_params_set_rate_near(pcm, hw, &rate, nullptr));
+    return failed.Failure;
+}
+
+// Interleaved S16_LE frames at the rate SetRate chooses, ALSA's own converter kept out, the buffer and period
+// of the constants above; ready (prepared) but not playing: writes fill the buffer until a start.
 TAlsaFailure Configure(snd_pcm_t* pcm, const TPcmFormat& format, TPcmSetup& setup)
 {
     TFailureTrap failed;
@@ -153,7 +198,6 @@ TAlsaFailure Configure(snd_pcm_t* pcm, const TPcmFormat& format, TPcmSetup& setu
     const std::unique_ptr<snd_pcm_hw_params_t, THwParamsDeleter> ownHw(hw);
     unsigned bufferTime = kBufferMicroseconds;
     unsigned periodTime = kPeriodMicroseconds;
-    setup.Rate = format.FramesPerSecond;
     if (failed("snd_pcm_hw_params_any", snd_pcm_hw_params_any(pcm, hw)) ||
         failed("snd_pcm_hw_params_set_access",
                snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) ||
@@ -162,7 +206,7 @@ TAlsaFailure Configure(snd_pcm_t* pcm, const TPcmFormat& format, TPcmSetup& setu
         failed("snd_pcm_hw_params_set_channels", snd_pcm_hw_params_set_channels(pcm, hw, format.Channels)) ||
         // ALSA's own converter is linear and leaves audible aliases of a high tone: never let it in.
         failed("snd_pcm_hw_params_set_rate_resample", snd_pcm_hw_params_set_rate_resample(pcm, hw, 0)) ||
-        failed("snd_pcm_hw_params_set_rate", snd_pcm_hw_params_set_rate(pcm, hw, setup.Rate, 0)) ||
+        failed(SetRate(pcm, hw, format.FramesPerSecond, setup.Rate)) ||
         failed("snd_pcm_hw_params_set_buffer_time_near",
                snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferTime, nullptr)) ||
         failed("snd_pcm_hw_params_set_period_time_near",
@@ -293,6 +337,13 @@ struct TAlsaAudioDevice::TState
     std::uint64_t Underruns = 0;
     std::uint64_t Suspends = 0;
     int FailNextWrite = 0;   // a test's stand-in for what ALSA's next write returns; 0: none
+    // Where the device plays at another rate than the stream's (Setup.Rate): the converter, what it gave
+    // for the write under way, and the stream's own count, in stream frames. Written and Played count
+    // device frames then.
+    std::unique_ptr<TRateConverter> Converter;
+    std::vector<std::int16_t> Converted;
+    std::int64_t StreamTaken = 0;    // stream frames given to the converter since Open, less a Stop's drop
+    std::int64_t StreamPlayed = 0;   // never decreases, never passes StreamTaken
 
     void Signal() const noexcept
     {
@@ -334,6 +385,24 @@ struct TAlsaAudioDevice::TState
         }
         Played = std::clamp(played, Played, Written);
         return Played;
+    }
+    // The same in stream frames: the device's count taken back to the stream's rate.
+    std::int64_t StreamPlayedNow() noexcept
+    {
+        const std::int64_t device = PlayedNow();
+        if (!Converter)
+            return device;
+        const std::int64_t stream = device * Format.FramesPerSecond / Setup.Rate;
+        StreamPlayed = std::clamp(stream, StreamPlayed, std::max(StreamPlayed, StreamTaken));
+        return StreamPlayed;
+    }
+    // What a Stop or a pause without pause support leaves: the buffered frames are gone, unplayed.
+    void Dropped()
+    {
+        Written = Played;
+        StreamTaken = StreamPlayed;
+        if (Converter)
+            Converter->Reset();
     }
 };
 
@@ -390,9 +459,27 @@ TDeviceResult TAlsaAudioDevice::Open(const TPcmFormat& format)
         snd_pcm_close(pcm);
         return {TDeviceStatus::Failed, DeviceMessage(FPcmName, failure.Call, failure.Error)};
     }
+    std::unique_ptr<TRateConverter> converter;
+    if (setup.Rate != format.FramesPerSecond)
+    {
+        try
+        {
+            converter = std::make_unique<TRateConverter>(format.FramesPerSecond, setup.Rate, format.Channels);
+        }
+        catch (const std::exception& error)
+        {
+            snd_pcm_close(pcm);
+            return {TDeviceStatus::Failed,
+                    "audio device '" + FPcmName + "': rate converter: " + error.what()};
+        }
+    }
     state.Pcm = pcm;
     state.Format = format;
     state.Setup = setup;
+    state.Converter = std::move(converter);
+    state.Converted.clear();
+    state.StreamTaken = 0;
+    state.StreamPlayed = 0;
     state.Stopped = false;
     state.Playing = false;
     state.Lost = false;
@@ -454,7 +541,7 @@ void TAlsaAudioDevice::Pause()
     std::lock_guard lock(state.Lock);
     if (state.Pcm == nullptr || state.Lost)
         return;
-    (void)state.PlayedNow();
+    (void)state.StreamPlayedNow();
     state.Stopped = false;
     state.Playing = false;
     state.Signal();
@@ -467,7 +554,8 @@ void TAlsaAudioDevice::Pause()
         else
         {
             // A device that cannot pause loses what it buffered: the pause is the stop of a moment.
-            state.Written = state.Played;
+            (void)state.StreamPlayedNow();
+            state.Dropped();
             (void)(failed("snd_pcm_drop", snd_pcm_drop(state.Pcm)) ||
                    failed("snd_pcm_prepare", snd_pcm_prepare(state.Pcm)));
         }
@@ -504,12 +592,30 @@ TDeviceResult TAlsaAudioDevice::Write(const std::uint8_t* frames, std::uint32_t 
         return {TDeviceStatus::Failed, ClosedMessage(FPcmName, "write")};
     if (state.Lost)
         return {TDeviceStatus::Lost, state.LostMessage};
+    if (!state.Converter)
+        return WriteToDevice(lock, frames, frameCount);
+    if (state.Stopped)
+        return StoppedResult();
+    // Converted whole: the converter keeps its history between blocks, and a Stop during the write drops
+    // the rest of the block with whatever the device buffered.
+    state.Converted.clear();
+    state.Converter->Process(reinterpret_cast<const std::int16_t*>(frames), frameCount, state.Converted);
+    state.StreamTaken += frameCount;
+    const std::size_t samples = state.Converted.size();
+    return WriteToDevice(lock, reinterpret_cast<const std::uint8_t*>(state.Converted.data()),
+                         static_cast<std::uint32_t>(samples / state.Format.Channels));
+}
+
+TDeviceResult TAlsaAudioDevice::WriteToDevice(std::unique_lock<std::mutex>& lock, const std::uint8_t* frames,
+                                              std::uint32_t frameCount)
+{
+    TState& state = *FState;
     const std::uint32_t blockAlign = state.Format.BlockAlign();
     std::uint32_t taken = 0;
     while (taken < frameCount)
     {
         if (state.Stopped || state.Pcm == nullptr)
-            return {TDeviceStatus::Stopped, "audio device '" + FPcmName + "': write: stopped"};
+            return StoppedResult();
         snd_pcm_sframes_t result = state.FailNextWrite;
         state.FailNextWrite = 0;
         if (result == 0)
@@ -530,7 +636,7 @@ TDeviceResult TAlsaAudioDevice::Write(const std::uint8_t* frames, std::uint32_t 
             // An underrun is what a stream that paused for a while leaves behind, and a suspend what the
             // machine's sleep does: both play on after a recovery. The first is reported, the rest counted.
             std::uint64_t& count = result == -EPIPE ? state.Underruns : state.Suspends;
-            (void)state.PlayedNow();   // what ran dry has played; the recovery forgets it
+            (void)state.StreamPlayedNow();   // what ran dry has played; the recovery forgets it
             if (++count == 1)
                 ReportFailure(FPcmName, "playing",
                               DeviceMessage(FPcmName, "snd_pcm_writei", static_cast<int>(result)) +
@@ -543,6 +649,11 @@ TDeviceResult TAlsaAudioDevice::Write(const std::uint8_t* frames, std::uint32_t 
         return Broken("snd_pcm_writei", static_cast<int>(result));
     }
     return {};
+}
+
+TDeviceResult TAlsaAudioDevice::StoppedResult() const
+{
+    return {TDeviceStatus::Stopped, "audio device '" + FPcmName + "': write: stopped"};
 }
 
 void TAlsaAudioDevice::WaitForRoom(std::unique_lock<std::mutex>& lock)
@@ -584,7 +695,8 @@ void TAlsaAudioDevice::Stop()
     state.Signal();
     if (state.Pcm == nullptr || state.Lost)
         return;
-    state.Written = state.PlayedNow();
+    (void)state.StreamPlayedNow();
+    state.Dropped();
     state.Playing = false;
     const int dropped = snd_pcm_drop(state.Pcm);
     if (dropped < 0)
@@ -602,7 +714,7 @@ void TAlsaAudioDevice::Close()
         return;
     state.Stopped = true;
     state.Signal();
-    state.Written = state.PlayedNow();
+    (void)state.StreamPlayedNow();
     state.Playing = false;
     if (state.Underruns > 1 || state.Suspends > 1)
         ReportFailure(FPcmName, "playing",
@@ -619,7 +731,13 @@ std::int64_t TAlsaAudioDevice::FramesPlayed() const
 {
     TState& state = *FState;
     std::lock_guard lock(state.Lock);
-    return state.PlayedNow();
+    return state.StreamPlayedNow();
+}
+
+std::uint32_t TAlsaAudioDevice::DeviceRate() const
+{
+    std::lock_guard lock(FState->Lock);
+    return FState->Pcm != nullptr ? FState->Setup.Rate : 0;
 }
 
 void TAlsaAudioDevice::FailNextWrite(int alsaError)

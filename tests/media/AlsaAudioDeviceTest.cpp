@@ -7,13 +7,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <latch>
+#include <numbers>
 #include <spawn.h>
 #include <string>
 #include <sys/syscall.h>
@@ -48,7 +51,8 @@ public:
              << "\"; format \"raw\"; hint { show on description \"Test device\" } }\n"
              << "pcm.cap48 { type file; slave.pcm \"null\"; file \"" << (Folder() / "cap48.raw").string()
              << "\"; format \"raw\" }\n"
-             << "pcm.rate48 { type plug; slave { pcm \"cap48\"; rate 48000; format S16_LE } }\n"
+             << "pcm.rate48 { type plug; rate_converter \"linear\"; slave { pcm \"cap48\"; rate 48000; "
+                "format S16_LE } }\n"
              << "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
              << "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n"
              << "pcm.server { type pulse; server \"unix:" << (Folder() / "pulse" / "native").string()
@@ -158,6 +162,48 @@ std::vector<std::uint8_t> Pattern(std::uint32_t frameCount, std::uint32_t seed =
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>((i + seed) * 7 + (i + seed) / 251);
     return bytes;
+}
+
+// Interleaved stereo frames of a sine tone at frequency (Hz), the same on both channels.
+std::vector<std::int16_t> Tone(double frequency, double amplitude, std::uint32_t rate,
+                               std::uint32_t frameCount)
+{
+    std::vector<std::int16_t> samples(std::size_t{frameCount} * 2);
+    for (std::uint32_t frame = 0; frame < frameCount; ++frame)
+    {
+        const double value = amplitude * std::sin(2 * std::numbers::pi * frequency * frame / rate);
+        samples[2 * frame] = samples[2 * frame + 1] = static_cast<std::int16_t>(std::lround(value));
+    }
+    return samples;
+}
+
+// What a listener would measure of one channel of a recorded stretch: the level of the tone at frequency
+// (a plain DFT at its bin, so the stretch should hold whole cycles), and how far below it everything else
+// lies together (aliases, noise, a tone at the wrong frequency).
+struct TToneMeasure
+{
+    double LevelDb = 0;   // of the tone's amplitude, relative to reference
+    double RestDb = 0;    // power of all else, relative to the tone's
+};
+TToneMeasure MeasureTone(const std::vector<std::int16_t>& samples, std::size_t firstFrame,
+                         std::size_t frameCount, unsigned channel, double frequency, std::uint32_t rate,
+                         double reference)
+{
+    double re = 0;
+    double im = 0;
+    double power = 0;
+    for (std::size_t n = 0; n < frameCount; ++n)
+    {
+        const double x = samples[2 * (firstFrame + n) + channel];
+        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(n) / rate;
+        re += x * std::cos(phase);
+        im -= x * std::sin(phase);
+        power += x * x;
+    }
+    const double amplitude = 2 * std::hypot(re, im) / static_cast<double>(frameCount);
+    const double tonePower = amplitude * amplitude / 2;
+    const double rest = std::max(power / static_cast<double>(frameCount) - tonePower, 1e-12);
+    return {20 * std::log10(amplitude / reference), 10 * std::log10(rest / tonePower)};
 }
 
 class AlsaAudioDeviceTest : public ::testing::Test
@@ -379,6 +425,69 @@ TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandard
     EXPECT_TRUE(reported("slave")) << ::testing::PrintToString(reports);
 }
 
+TEST_F(AlsaAudioDeviceTest, ADeviceThatRefusesTheStreamsRateGetsItConvertedAtHighQuality)
+{
+    // rate48 plays at 48 000 Hz only, once ALSA's own converter is kept out; let in, its linear converter
+    // would leave an alias of the tone 24 dB down and the tone 1 dB low.
+    constexpr double kFrequency = 19000;   // high, where a poor converter's alias would show
+    constexpr double kAmplitude = 16384;   // -6 dB of full scale
+    constexpr std::uint32_t kDeviceRate = 48000;
+    const auto tone = Tone(kFrequency, kAmplitude, kStream.FramesPerSecond, kStream.FramesPerSecond);
+    TAlsaAudioDevice device("rate48");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    EXPECT_EQ(device.DeviceRate(), kDeviceRate);
+    ASSERT_TRUE(device.Start().Ok());
+    for (std::uint32_t frame = 0; frame < kStream.FramesPerSecond; frame += kBlockFrames)
+    {
+        const std::uint32_t count = std::min(kBlockFrames, kStream.FramesPerSecond - frame);
+        ASSERT_TRUE(device.Write(reinterpret_cast<const std::uint8_t*>(tone.data() + 2 * frame), count).Ok());
+    }
+    // The clock keeps the stream's time: a second of stream is (up to the converter's few milliseconds
+    // held back) a second played.
+    const std::int64_t played = device.FramesPlayed();
+    EXPECT_LE(played, kStream.FramesPerSecond);
+    EXPECT_GE(played, kStream.FramesPerSecond * 99 / 100);
+    device.Close();
+
+    const auto bytes = ReadFile(Recorded("cap48.raw"));
+    std::vector<std::int16_t> recorded(bytes.size() / 2);
+    std::memcpy(recorded.data(), bytes.data(), recorded.size() * 2);
+    const std::size_t frames = recorded.size() / 2;
+    // A second at 48 000 Hz, less what the converter holds back.
+    EXPECT_LE(frames, kDeviceRate);
+    EXPECT_GE(frames, kDeviceRate * 99 / 100);
+    ASSERT_GE(frames, kDeviceRate / 2 + kDeviceRate / 10);
+    for (unsigned channel = 0; channel < 2; ++channel)
+    {
+        // 100 ms from the middle: 1900 whole cycles, clear of the converter's start.
+        const auto measure = MeasureTone(recorded, kDeviceRate / 2, kDeviceRate / 10, channel, kFrequency,
+                                         kDeviceRate, kAmplitude);
+        EXPECT_NEAR(measure.LevelDb, 0.0, 0.1) << "channel " << channel;
+        EXPECT_LT(measure.RestDb, -70.0) << "channel " << channel;
+    }
+}
+
+TEST_F(AlsaAudioDeviceTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    // The server's plugin would take 100 000 Hz and leave the conversion to the server.
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    EXPECT_EQ(device.DeviceRate(), 48000u);
+    ASSERT_TRUE(device.Start().Ok());
+    ASSERT_TRUE(WriteAll(device, Pattern(4 * kBlockFrames)).Ok());
+    // Counted in the stream's frames still.
+    EXPECT_TRUE(Eventually([&] { return device.FramesPlayed() > 2 * kBlockFrames; }));
+    EXPECT_LE(device.FramesPlayed(), 4 * kBlockFrames);
+    device.Close();
+    EXPECT_EQ(device.DeviceRate(), 0u);
+
+    TAlsaAudioDevice direct("cap100");
+    ASSERT_TRUE(direct.Open(kStream).Ok());
+    EXPECT_EQ(direct.DeviceRate(), kStream.FramesPerSecond);
+}
+
 TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
 {
     TPulseServer server;
@@ -386,12 +495,13 @@ TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
     device.Pause();
-    ASSERT_TRUE(WriteAll(device, Pattern(kBlockFrames)).Ok());
+    // 20 ms of stream: less than a period of the device (20 ms) once the converter has held back its
+    // share, yet it plays: the start does not wait for more.
+    ASSERT_TRUE(WriteAll(device, Pattern(2 * kBlockFrames)).Ok());
     EXPECT_EQ(device.FramesPlayed(), 0);
     ASSERT_TRUE(device.Start().Ok());
-    // Less than a period, yet it plays: the start does not wait for more.
     EXPECT_TRUE(Eventually([&] { return device.FramesPlayed() > 0; }));
-    EXPECT_LE(device.FramesPlayed(), kBlockFrames);
+    EXPECT_LE(device.FramesPlayed(), 2 * kBlockFrames);
 }
 
 using AlsaAudioDeviceConcurrencyTest = AlsaAudioDeviceTest;
