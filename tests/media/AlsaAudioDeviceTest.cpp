@@ -488,6 +488,58 @@ TEST_F(AlsaAudioDeviceTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
     EXPECT_EQ(direct.DeviceRate(), kStream.FramesPerSecond);
 }
 
+TEST_F(AlsaAudioDeviceTest, AStreamThatStopsArrivingForAWhilePlaysOnWithTheNextWrite)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    ASSERT_TRUE(device.Start().Ok());
+    TDiagnosticCapture capture;
+    std::int64_t written = 0;
+    for (int gap = 0; gap < 2; ++gap)
+    {
+        ASSERT_TRUE(WriteAll(device, Pattern(16 * kBlockFrames)).Ok());
+        written += 16 * kBlockFrames;
+        // Played out up to what the converter holds back (it works in blocks of its own, some tens of
+        // milliseconds): past all that was written before the gap.
+        ASSERT_TRUE(Eventually([&] { return device.FramesPlayed() >= written - 8 * kBlockFrames; }))
+            << device.FramesPlayed() << " of " << written;
+    }
+    EXPECT_LE(device.FramesPlayed(), written);
+    device.Close();
+    EXPECT_EQ(capture.Delivered(), std::vector<TDiagnostic>{});
+}
+
+TEST_F(AlsaAudioDeviceTest, UnderrunsAndSuspendsRecoverQuietlyWithTheFirstReported)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    TDiagnosticCapture capture;
+    std::vector<std::uint8_t> played;
+    for (std::uint32_t block = 0; block < 6; ++block)
+    {
+        // ALSA's writes fail before the block is taken; the device recovers and takes all of it.
+        device.FailNextWrite(block % 2 == 0 ? -EPIPE : -ESTRPIPE);
+        const auto bytes = Pattern(kBlockFrames, block);
+        ASSERT_EQ(WriteAll(device, bytes).Message, "");
+        played.insert(played.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(device.FramesPlayed(), 6 * kBlockFrames);
+    device.Close();
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
+    EXPECT_EQ(
+        capture.Delivered(),
+        (std::vector<TDiagnostic>{
+            {"cap100", "playing",
+             "audio device 'cap100': snd_pcm_writei: Broken pipe (recovered; later ones are counted)"},
+            {"cap100", "playing",
+             "audio device 'cap100': snd_pcm_writei: Streams pipe error (recovered; later ones are counted)"},
+            {"cap100", "playing",
+             "audio device 'cap100': 3 underruns and 3 suspends recovered since it was opened"}}));
+}
+
 TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
 {
     TPulseServer server;
