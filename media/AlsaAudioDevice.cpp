@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -152,6 +153,7 @@ public:
         Failure = failure;
         return true;
     }
+    [[nodiscard]] bool Ok() const noexcept { return Failure.Call == nullptr; }
     TAlsaFailure Failure;
 };
 
@@ -266,24 +268,25 @@ std::vector<TAlsaPcmHint> ListAlsaPlaybackPcms()
         return pcms;
     }
     // Each value is malloc'd by ALSA and ours to free, also when the hint is skipped.
-    auto take = [](void* hint, const char* id)
+    auto take = [](void* hint, const char* id) -> std::optional<std::string>
     {
         char* value = snd_device_name_get_hint(hint, id);
-        std::string text = value != nullptr ? value : "";
+        if (value == nullptr)
+            return std::nullopt;
+        std::string text = value;
         std::free(value);
-        return std::pair(value != nullptr, text);
+        return text;
     };
     try
     {
         for (void** hint = hints; *hint != nullptr; ++hint)
         {
-            const auto [hasName, name] = take(*hint, "NAME");
-            const auto [hasDescription, description] = take(*hint, "DESC");
-            const auto [hasDirection, direction] = take(*hint, "IOID");
-            if (!hasName || direction == "Input")
+            const auto name = take(*hint, "NAME");
+            const auto description = take(*hint, "DESC");
+            // Absent: both ways.
+            if (!name || take(*hint, "IOID") == "Input")
                 continue;
-            TAlsaPcmHint pcm{name, JoinLines(description)};
-            pcms.push_back(std::move(pcm));
+            pcms.push_back({*name, JoinLines(description.value_or(""))});
         }
     }
     catch (...)
@@ -441,7 +444,10 @@ TDeviceResult TAlsaAudioDevice::Open(const TPcmFormat& format)
     TState& state = *FState;
     if (state.Wake < 0)
         return {TDeviceStatus::Failed, "audio device '" + FPcmName + "': eventfd: cannot make the wake-up"};
-    if (format.BitsPerSample != 16 || format.Channels == 0 || format.FramesPerSecond == 0)
+    if (format.Channels == 0 || format.FramesPerSecond == 0)
+        return {TDeviceStatus::Failed,
+                "audio device '" + FPcmName + "': open: a format without channels or rate"};
+    if (format.BitsPerSample != 16)
         return {TDeviceStatus::Failed, "audio device '" + FPcmName +
                                            "': open: plays 16-bit frames only, not " +
                                            std::to_string(format.BitsPerSample) + "-bit ones"};
@@ -519,18 +525,14 @@ TDeviceResult TAlsaAudioDevice::Start()
     default:
         break;
     }
-    if (failed.Failure.Call == nullptr)
-    {
-        const TAlsaFailure threshold = SetStartThreshold(state.Pcm, state.Setup.PeriodFrames);
-        if (threshold.Call != nullptr)
-            failed.Failure = threshold;
-    }
+    if (failed.Ok())
+        (void)failed(SetStartThreshold(state.Pcm, state.Setup.PeriodFrames));
     // What a pause left buffered plays now: the stream's next block is on its way as soon as there is room.
     // Started empty, the device starts itself once a write makes a period.
-    if (failed.Failure.Call == nullptr && snd_pcm_state(state.Pcm) == SND_PCM_STATE_PREPARED &&
+    if (failed.Ok() && snd_pcm_state(state.Pcm) == SND_PCM_STATE_PREPARED &&
         state.Written > state.PlayedNow())
         (void)failed("snd_pcm_start", snd_pcm_start(state.Pcm));
-    if (failed.Failure.Call == nullptr)
+    if (failed.Ok())
         return {};
     return Broken(failed.Failure.Call, failed.Failure.Error);
 }
@@ -570,13 +572,9 @@ void TAlsaAudioDevice::Pause()
     default:
         break;
     }
-    if (failed.Failure.Call == nullptr)
-    {
-        const TAlsaFailure threshold = SetStartThreshold(state.Pcm, state.Setup.Boundary);
-        if (threshold.Call != nullptr)
-            failed.Failure = threshold;
-    }
-    if (failed.Failure.Call != nullptr)
+    if (failed.Ok())
+        (void)failed(SetStartThreshold(state.Pcm, state.Setup.Boundary));
+    if (!failed.Ok())
     {
         // Pause has no result to carry it: the report says why, and the next write or start says it again.
         const TDeviceResult broken = Broken(failed.Failure.Call, failed.Failure.Error);
