@@ -12,6 +12,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace harvolin
@@ -96,6 +99,44 @@ void BM_DeliverBlockToNullRenderer(benchmark::State& state)
     graph->Disconnect(inputPin.Get());
 }
 BENCHMARK(BM_DeliverBlockToNullRenderer);
+
+// The paced null device keeps a sound card's pace: one second of stream written as fast as it is taken
+// must take one second to play. "pace" is wall time over stream time (1.0 is exact; the target is within
+// 2 %), measured from the first write until the device reports every frame played.
+void BM_PacedNullDevicePlaysOneSecond(benchmark::State& state)
+{
+    std::vector<std::uint8_t> block(kBlockFrames * kFrameBytes, 0);
+    const TPcmFormat format{.Channels = 2, .BitsPerSample = 16, .FramesPerSecond = kRate};
+    double paceSum = 0.0;
+    for (auto _ : state)
+    {
+        TNullAudioDevice device(TNullAudioDevice::TOptions{
+            .Paced = true, .BufferDuration = std::chrono::milliseconds(100), .RecordTo = {}});
+        if (!device.Open(format).Ok() || !device.Start().Ok())
+        {
+            state.SkipWithError("the null device did not open");
+            break;
+        }
+        const auto began = std::chrono::steady_clock::now();
+        std::int64_t written = 0;
+        while (written < kRate)
+        {
+            const auto frames =
+                static_cast<std::uint32_t>(std::min<std::int64_t>(kBlockFrames, kRate - written));
+            if (!device.Write(block.data(), frames).Ok())
+                break;
+            written += frames;
+        }
+        while (device.FramesPlayed() < kRate)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+        state.SetIterationTime(took.count());
+        paceSum += took.count();
+        device.Close();
+    }
+    state.counters["pace"] = benchmark::Counter(paceSum, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_PacedNullDevicePlaysOneSecond)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }   // namespace
 }   // namespace harvolin
