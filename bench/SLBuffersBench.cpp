@@ -1,50 +1,12 @@
 // The per-block life cycle of the pipeline's sample buffers: make a 1024-sample real buffer, fill it, clone
 // it into a second handle, read it, drop both. "allocs" counts operator new calls per block (the operator
-// new below), "heap_blocks" the blocks the storage pool took from the heap per block; both must be 0 once
+// new of AllocationCounter.h), "heap_blocks" the blocks the storage pool took from the heap per block; both must be 0 once
 // the pool is warm. Its own executable, as the operator new of another benchmark file would clash.
+#include "bench/AllocationCounter.h"
 #include "buffers/SLSimpleDataBuffer.h"
 #include "buffers/SLSmartBuffers.h"
 
 #include <benchmark/benchmark.h>
-
-#include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <new>
-
-namespace
-{
-
-// Every allocation of the process. Relaxed: read by the thread whose allocations it measures.
-std::atomic<std::uint64_t> GAllocations{0};
-
-// Out of line: inlined into a delete expression, the free() of a block from operator new looks mismatched
-// to the compiler, although this operator new takes its blocks from malloc().
-[[gnu::noinline]] void FreeBlock(void* block) noexcept
-{
-    std::free(block);
-}
-
-}   // namespace
-
-void* operator new(std::size_t size)
-{
-    GAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* block = std::malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* block) noexcept
-{
-    FreeBlock(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept
-{
-    FreeBlock(block);
-}
 
 namespace harvolin
 {
@@ -85,14 +47,14 @@ class TAllocationCount
 {
 public:
     TAllocationCount()
-        : FNews(GAllocations.load(std::memory_order_relaxed)),
+        : FNews(bench::AllocationsSoFar()),
           FHeapBlocks(SmartBufferManager().HeapAllocations())
     {
     }
 
     void Report(benchmark::State& state) const
     {
-        const auto news = GAllocations.load(std::memory_order_relaxed) - FNews;
+        const auto news = bench::AllocationsSoFar() - FNews;
         const auto heapBlocks = SmartBufferManager().HeapAllocations() - FHeapBlocks;
         state.counters["allocs"] =
             benchmark::Counter(static_cast<double>(news), benchmark::Counter::kAvgIterations);
