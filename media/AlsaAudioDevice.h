@@ -23,6 +23,15 @@ struct TAlsaPcmHint
 [[nodiscard]] int AlsaSoundCardCount();
 
 // A playback PCM of ALSA behind the narrow device API: the one unit that calls ALSA.
+//
+// Opened with about 100 ms of buffer in periods of about 20 ms, at the stream's rate where the device takes
+// it, else at the device's own (48 000 for a sound server's plugin) with the stream converted on the way by
+// TRateConverter; ALSA's own converter is never used. Threads as IAudioDevice says: every ALSA call on the
+// PCM is made under one lock of the device, and Write waits for room in poll() without that lock, on the
+// PCM's descriptors and on an eventfd that Stop, Pause and Start signal, so Stop (which drops the PCM) wakes
+// a blocked Write at once. Underruns and suspends are recovered (the first of each reported to the
+// diagnostics sink, the rest counted); an error that means the device went away makes it Lost until the
+// next Open.
 class TAlsaAudioDevice final : public IAudioDevice
 {
 public:
@@ -47,8 +56,8 @@ public:
     [[nodiscard]] std::uint32_t DeviceRate() const;
 
     // For tests of a device that vanishes while it plays, which no PCM can be made to do on demand: the
-    // next write sees alsaError (a negative errno: -ENODEV, -EIO) as if ALSA's write had returned it. Any
-    // thread.
+    // next write sees alsaError (a negative errno: -ENODEV, -EIO, or -EPIPE for an underrun) as if ALSA's
+    // write had returned it. Any thread.
     void FailNextWrite(int alsaError);
 private:
     struct TState;
