@@ -43,10 +43,13 @@ TRateConverter::TRateConverter(std::uint32_t inputRate, std::uint32_t outputRate
     // soxr takes zero channels without complaint and then writes nothing, which would hide the mistake.
     if (channels == 0)
         throw Exception(FState->Name + ": cannot create: no channels");
-    if (inputRate == outputRate && inputRate != 0)
+    // soxr refuses one rate of 0 but takes two, and would then write nothing.
+    if (inputRate == 0 || outputRate == 0)
+        throw Exception(FState->Name + ": cannot create: a rate of 0 Hz");
+    if (inputRate == outputRate)
         return;
     const double ratio = static_cast<double>(inputRate) / static_cast<double>(outputRate);
-    if (inputRate != 0 && outputRate != 0 && (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio))
+    if (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio)
         throw Exception(FState->Name + ": cannot create: the rates differ by more than 256 times");
     // High quality (soxr's 20-bit recipe): RateConverterTest measures what it leaves against the -95 dBFS
     // and 0.1 dB a tone at the device must meet. No dither: soxr's dither differs from one converter to the
