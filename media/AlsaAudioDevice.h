@@ -1,6 +1,7 @@
 #pragma once
 #include "media/AudioDevice.h"
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,28 @@ public:
     void Stop() override;
     void Close() override;
     [[nodiscard]] std::int64_t FramesPlayed() const override;
+
+    // The rate ALSA takes the frames at since Open: the stream's, or where the device refuses it or is a
+    // sound server's plugin, the one the device plays at, converted to here. 0 while closed. Any thread.
+    [[nodiscard]] std::uint32_t DeviceRate() const;
+
+    // For tests of a device that vanishes while it plays, which no PCM can be made to do on demand: the
+    // next write sees alsaError (a negative errno: -ENODEV, -EIO) as if ALSA's write had returned it. Any
+    // thread.
+    void FailNextWrite(int alsaError);
 private:
     struct TState;
+
+    // Waits, without the state's lock, until the PCM may have room or the device's state changed; the lock
+    // is held on entry and again on return.
+    void WaitForRoom(std::unique_lock<std::mutex>& lock);
+    // Hands frames at the device's rate to ALSA, waiting for room; the state's lock held (WaitForRoom
+    // leaves it for the wait).
+    TDeviceResult WriteToDevice(std::unique_lock<std::mutex>& lock, const std::uint8_t* frames,
+                                std::uint32_t frameCount);
+    [[nodiscard]] TDeviceResult StoppedResult() const;
+    // The result of a failed call; a device that went away is marked lost. The state's lock held.
+    TDeviceResult Broken(const char* call, int error);
 
     const std::string FPcmName;
     std::unique_ptr<TState> FState;

@@ -1,0 +1,642 @@
+#include "media/AlsaAudioDevice.h"
+#include "media/AudioRenderer.h"
+#include "rtl/Diagnostics.h"
+#include "tests/support/MediaTestPins.h"
+#include "tests/support/TestThreads.h"
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <latch>
+#include <numbers>
+#include <spawn.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace harvolin
+{
+namespace
+{
+
+constexpr TGUID kRendererClass = MakeGuid("{6D1F0C52-93A4-4B7E-8E25-4C0B7A91D3E2}");
+constexpr TPcmFormat kStream{2, 16, 100000};
+constexpr std::uint32_t kBlockFrames = 1024;
+
+// The ALSA configuration of these tests: the machine's own, plus PCMs that record what they are given into
+// files of a private folder, at whatever pace they are fed (ALSA's file PCM over its null PCM). ALSA reads
+// its configuration once per process, so it is written, and named to ALSA, before any test runs.
+class TAlsaConfiguration final : public ::testing::Environment
+{
+public:
+    static std::filesystem::path Folder() { return std::filesystem::temp_directory_path() / FolderName(); }
+    void SetUp() override
+    {
+        std::filesystem::create_directories(Folder());
+        const auto path = Folder() / "asound.conf";
+        std::ofstream conf(path);
+        conf << "<confdir:alsa.conf>\n"
+             << "pcm.cap100 { type file; slave.pcm \"null\"; file \"" << (Folder() / "cap100.raw").string()
+             << "\"; format \"raw\"; hint { show on description \"Test device\" } }\n"
+             << "pcm.cap48 { type file; slave.pcm \"null\"; file \"" << (Folder() / "cap48.raw").string()
+             << "\"; format \"raw\" }\n"
+             << "pcm.rate48 { type plug; rate_converter \"linear\"; slave { pcm \"cap48\"; rate 48000; "
+                "format S16_LE } }\n"
+             << "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
+             << "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n"
+             << "pcm.server { type pulse; server \"unix:" << (Folder() / "pulse" / "native").string()
+             << "\" }\n";
+        conf.close();
+        ASSERT_TRUE(conf) << path;
+        ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(Folder()); }
+private:
+    static std::string FolderName() { return "harvolin-alsa-" + std::to_string(::getpid()); }
+};
+
+const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(new TAlsaConfiguration);
+
+// A PulseAudio server of the test's own, in a private folder, whose only output is a null sink at
+// 48 000 Hz: a device paced in real time without hardware, reached as ALSA's `server` PCM through the
+// pulse plugin. Started by the constructor, stopped by its process id.
+class TPulseServer
+{
+public:
+    TPulseServer() : FFolder(TAlsaConfiguration::Folder() / "pulse")
+    {
+        std::filesystem::remove_all(FFolder);
+        std::filesystem::create_directories(FFolder);
+        std::ofstream script(FFolder / "default.pa");
+        script << "load-module module-null-sink sink_name=recorder rate=48000\n"
+               << "load-module module-native-protocol-unix auth-anonymous=1 socket="
+               << (FFolder / "native").string() << "\n";
+        script.close();
+        const std::string folder = FFolder.string();
+        std::vector<std::string> arguments{"pulseaudio",
+                                           "-n",
+                                           "--daemonize=no",
+                                           "--exit-idle-time=-1",
+                                           "--disable-shm=yes",
+                                           "--use-pid-file=no",
+                                           "-F",
+                                           (FFolder / "default.pa").string()};
+        std::vector<std::string> environment{"HOME=" + folder, "XDG_RUNTIME_DIR=" + folder,
+                                             "PULSE_RUNTIME_PATH=" + folder, "PULSE_STATE_PATH=" + folder};
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& variable : environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string log = (FFolder / "server.log").string();
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (::posix_spawnp(&FPid, "pulseaudio", &actions, nullptr, argv.data(), envp.data()) != 0)
+            FPid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    TPulseServer(const TPulseServer&) = delete;
+    TPulseServer& operator=(const TPulseServer&) = delete;
+    ~TPulseServer()
+    {
+        if (FPid > 0)
+        {
+            ::kill(FPid, SIGTERM);
+            int status = 0;
+            ::waitpid(FPid, &status, 0);
+        }
+    }
+    // Whether the server takes connections (bounded wait); the log says why not.
+    [[nodiscard]] bool Ready() const
+    {
+        return FPid > 0 && Eventually([&] { return std::filesystem::exists(FFolder / "native"); });
+    }
+    [[nodiscard]] std::string Log() const { return std::string(ReadText(FFolder / "server.log")); }
+private:
+    static std::string ReadText(const std::filesystem::path& path)
+    {
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    const std::filesystem::path FFolder;
+    pid_t FPid = -1;
+};
+
+// Whether the thread waits in poll() now: where a write waits for room.
+bool WaitsInPoll(pid_t thread)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long call = -1;
+    in >> call;
+    return call == SYS_poll || call == SYS_ppoll;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// frameCount stereo frames whose bytes all differ from their neighbours', so that a lost, doubled or
+// shifted byte shows.
+std::vector<std::uint8_t> Pattern(std::uint32_t frameCount, std::uint32_t seed = 0)
+{
+    std::vector<std::uint8_t> bytes(std::size_t{frameCount} * kStream.BlockAlign());
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i + seed) * 7 + (i + seed) / 251);
+    return bytes;
+}
+
+// Interleaved stereo frames of a sine tone at frequency (Hz), the same on both channels.
+std::vector<std::int16_t> Tone(double frequency, double amplitude, std::uint32_t rate,
+                               std::uint32_t frameCount)
+{
+    std::vector<std::int16_t> samples(std::size_t{frameCount} * 2);
+    for (std::uint32_t frame = 0; frame < frameCount; ++frame)
+    {
+        const double value = amplitude * std::sin(2 * std::numbers::pi * frequency * frame / rate);
+        samples[2 * frame] = samples[2 * frame + 1] = static_cast<std::int16_t>(std::lround(value));
+    }
+    return samples;
+}
+
+// What a listener would measure of one channel of a recorded stretch: the level of the tone at frequency
+// (a plain DFT at its bin, so the stretch should hold whole cycles), and how far below it everything else
+// lies together (aliases, noise, a tone at the wrong frequency).
+struct TToneMeasure
+{
+    double LevelDb = 0;   // of the tone's amplitude, relative to reference
+    double RestDb = 0;    // power of all else, relative to the tone's
+};
+TToneMeasure MeasureTone(const std::vector<std::int16_t>& samples, std::size_t firstFrame,
+                         std::size_t frameCount, unsigned channel, double frequency, std::uint32_t rate,
+                         double reference)
+{
+    double re = 0;
+    double im = 0;
+    double power = 0;
+    for (std::size_t n = 0; n < frameCount; ++n)
+    {
+        const double x = samples[2 * (firstFrame + n) + channel];
+        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(n) / rate;
+        re += x * std::cos(phase);
+        im -= x * std::sin(phase);
+        power += x * x;
+    }
+    const double amplitude = 2 * std::hypot(re, im) / static_cast<double>(frameCount);
+    const double tonePower = amplitude * amplitude / 2;
+    const double rest = std::max(power / static_cast<double>(frameCount) - tonePower, 1e-12);
+    return {20 * std::log10(amplitude / reference), 10 * std::log10(rest / tonePower)};
+}
+
+class AlsaAudioDeviceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::filesystem::remove(TAlsaConfiguration::Folder() / "cap100.raw");
+        std::filesystem::remove(TAlsaConfiguration::Folder() / "cap48.raw");
+    }
+    static std::filesystem::path Recorded(const char* name) { return TAlsaConfiguration::Folder() / name; }
+    static TDeviceResult WriteAll(IAudioDevice& device, const std::vector<std::uint8_t>& bytes)
+    {
+        return device.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size() / kStream.BlockAlign()));
+    }
+
+    // The stream's media type, as a source pin offers it to a renderer.
+    std::vector<std::uint8_t> FFormatBlock = WaveFormat(kStream.Channels, kStream.FramesPerSecond, 16);
+    AM_MEDIA_TYPE FType{MEDIATYPE_Audio,
+                        MEDIASUBTYPE_PCM,
+                        1,
+                        0,
+                        1,
+                        FORMAT_WaveFormatEx,
+                        nullptr,
+                        static_cast<std::uint32_t>(FFormatBlock.size()),
+                        FFormatBlock.data()};
+    TRefPtr<IPin> FSource = MakeComObject<TStandInOutputPin, IPin>();
+};
+
+TEST_F(AlsaAudioDeviceTest, PlaysTheStreamAtItsOwnRateByteForByte)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    ASSERT_TRUE(device.Start().Ok());
+    const auto first = Pattern(3 * kBlockFrames);
+    const auto second = Pattern(kBlockFrames / 2, 99);
+    EXPECT_TRUE(WriteAll(device, first).Ok());
+    EXPECT_TRUE(WriteAll(device, second).Ok());
+    EXPECT_EQ(device.FramesPlayed(), 3 * kBlockFrames + kBlockFrames / 2);
+    device.Close();
+    auto expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), expected);
+}
+
+// The file PCM over the null one plays what it is given at once, even before a start: what can be seen
+// without a paced device is that the states follow each other without losing or doubling a frame.
+TEST_F(AlsaAudioDeviceTest, AStopRefusesWritesUntilTheDeviceIsReadiedAgain)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    device.Pause();
+    const auto held = Pattern(kBlockFrames);
+    EXPECT_TRUE(WriteAll(device, held).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_EQ(device.FramesPlayed(), kBlockFrames);
+
+    // Stopped: writes are refused until the device is readied again, and the count stays.
+    device.Stop();
+    EXPECT_EQ(WriteAll(device, Pattern(8)).Status, TDeviceStatus::Stopped);
+    EXPECT_EQ(device.FramesPlayed(), kBlockFrames);
+    ASSERT_TRUE(device.Start().Ok());
+    const auto after = Pattern(kBlockFrames, 5);
+    EXPECT_TRUE(WriteAll(device, after).Ok());
+    EXPECT_EQ(device.FramesPlayed(), 2 * kBlockFrames);
+    device.Close();
+    auto expected = held;
+    expected.insert(expected.end(), after.begin(), after.end());
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), expected);
+}
+
+TEST_F(AlsaAudioDeviceTest, ARendererConnectedToItPlaysWhatItReceives)
+{
+    auto* renderer = new TAudioRenderer(std::make_unique<TAlsaAudioDevice>("cap100"), kRendererClass);
+    TRefPtr<IBaseFilter> filter(renderer);
+    IPin* input = renderer->InputPin();
+    ASSERT_EQ(input->ReceiveConnection(FSource.Get(), &FType), S_OK) << renderer->LastError();
+    auto memInput = QueryAs<IMemInputPin>(input);
+    auto allocator = Allocator(*memInput, kBlockFrames * 4);
+    ASSERT_EQ(filter->Run(0), S_OK);
+    std::vector<std::uint8_t> played;
+    for (std::uint32_t block = 0; block < 4; ++block)
+    {
+        const auto bytes = Pattern(kBlockFrames, block * 13);
+        ASSERT_EQ(memInput->Receive(Filled(*allocator, bytes).Get()), S_OK);
+        played.insert(played.end(), bytes.begin(), bytes.end());
+    }
+    REFERENCE_TIME now = 0;
+    ASSERT_EQ(renderer->GetTime(&now), S_OK);
+    EXPECT_EQ(now, 4 * kBlockFrames * 10);   // 10 microseconds a frame
+    ASSERT_EQ(filter->Stop(), S_OK);
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    ASSERT_EQ(input->Disconnect(), S_OK);
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
+}
+
+TEST_F(AlsaAudioDeviceTest, TheListingShowsAHintedPcmWithItsDescriptionOnOneLine)
+{
+    TDiagnosticCapture capture;
+    const auto pcms = ListAlsaPlaybackPcms();
+    // The PCMs of the machine's configuration that need a card do not fit here: that is no failure.
+    EXPECT_EQ(capture.Delivered(), std::vector<TDiagnostic>{});
+    auto find = [&](const std::string& name) {
+        return std::find_if(pcms.begin(), pcms.end(),
+                            [&](const TAlsaPcmHint& pcm) { return pcm.Name == name; });
+    };
+    ASSERT_NE(find("cap100"), pcms.end());
+    EXPECT_EQ(find("cap100")->Description, "Test device");
+    ASSERT_NE(find("twolines"), pcms.end());
+    EXPECT_EQ(find("twolines")->Description, "First line, Second line");
+    // No sound card here, and none pretended.
+    EXPECT_EQ(AlsaSoundCardCount(), 0);
+}
+
+TEST_F(AlsaAudioDeviceTest, OpeningAPcmThatDoesNotExistFailsNamingIt)
+{
+    TDiagnosticCapture capture;   // ALSA's own complaint goes there
+    TAlsaAudioDevice device("nosuchpcm");
+    const TDeviceResult opened = device.Open(kStream);
+    EXPECT_EQ(opened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(opened.Message, "audio device 'nosuchpcm': snd_pcm_open: No such file or directory");
+    // Nothing is open, so nothing plays.
+    EXPECT_EQ(WriteAll(device, Pattern(4)).Status, TDeviceStatus::Failed);
+    EXPECT_EQ(device.Start().Status, TDeviceStatus::Failed);
+}
+
+TEST_F(AlsaAudioDeviceTest, AFormatItCannotPlayFailsOpenSayingWhich)
+{
+    TAlsaAudioDevice device("cap100");
+    const TDeviceResult opened = device.Open({2, 24, 100000});
+    EXPECT_EQ(opened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(opened.Message, "audio device 'cap100': open: plays 16-bit frames only, not 24-bit ones");
+}
+
+TEST_F(AlsaAudioDeviceTest, ADeviceThatVanishedIsLostAtOnceForEveryLaterWriteUntilOpenedAgain)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    const auto before = Pattern(kBlockFrames);
+    ASSERT_TRUE(WriteAll(device, before).Ok());
+    device.FailNextWrite(-ENODEV);
+    const TDeviceResult lost = WriteAll(device, Pattern(kBlockFrames, 1));
+    EXPECT_EQ(lost.Status, TDeviceStatus::Lost);
+    EXPECT_EQ(lost.Message, "audio device 'cap100': snd_pcm_writei: No such device");
+    // Every later write is refused at once: had one reached ALSA, the file PCM would have recorded it.
+    constexpr int kAttempts = 50;
+    int refused = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+        refused += WriteAll(device, Pattern(kBlockFrames, 2)).Status == TDeviceStatus::Lost;
+    EXPECT_EQ(refused, kAttempts);
+    EXPECT_EQ(device.Start().Status, TDeviceStatus::Lost);
+    device.Pause();
+    device.Stop();
+    EXPECT_EQ(device.FramesPlayed(), kBlockFrames);
+    device.Close();
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), before);
+
+    // A device opened again plays again.
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_TRUE(WriteAll(device, before).Ok());
+}
+
+TEST_F(AlsaAudioDeviceTest, ARendererOverAVanishedDeviceRaisesDeviceLostOnce)
+{
+    auto device = std::make_unique<TAlsaAudioDevice>("cap100");
+    TAlsaAudioDevice& alsa = *device;
+    auto* renderer = new TAudioRenderer(std::move(device), kRendererClass);
+    TRefPtr<IBaseFilter> filter(renderer);
+    auto graph = MakeComObject<TListeningGraph, IFilterGraph>();
+    ASSERT_EQ(filter->JoinFilterGraph(graph.Get(), "Renderer"), S_OK);
+    IPin* input = renderer->InputPin();
+    ASSERT_EQ(input->ReceiveConnection(FSource.Get(), &FType), S_OK) << renderer->LastError();
+    auto memInput = QueryAs<IMemInputPin>(input);
+    auto allocator = Allocator(*memInput, kBlockFrames * 4);
+    ASSERT_EQ(filter->Run(0), S_OK);
+    TDiagnosticCapture capture;
+    ASSERT_EQ(memInput->Receive(Filled(*allocator, Pattern(kBlockFrames)).Get()), S_OK);
+    alsa.FailNextWrite(-EIO);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(memInput->Receive(Filled(*allocator, Pattern(kBlockFrames, 3)).Get()), E_FAIL);
+    EXPECT_EQ(static_cast<TListeningGraph*>(graph.Get())->Events,
+              (std::vector<std::int32_t>{EC_DEVICE_LOST}));
+    EXPECT_EQ(capture.Delivered(),
+              (std::vector<TDiagnostic>{{"cap100", "playing a sample",
+                                         "audio device 'cap100': snd_pcm_writei: Input/output error"}}));
+    EXPECT_EQ(alsa.FramesPlayed(), kBlockFrames);
+    ASSERT_EQ(filter->Stop(), S_OK);
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    ASSERT_EQ(input->Disconnect(), S_OK);
+    ASSERT_EQ(filter->JoinFilterGraph(nullptr, nullptr), S_OK);
+}
+
+TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandardError)
+{
+    TDiagnosticCapture capture;
+    ::testing::internal::CaptureStderr();
+    TAlsaAudioDevice unknown("nosuchpcm");
+    TAlsaAudioDevice broken("broken");   // a file PCM without the PCM it should write through
+    const TDeviceResult unknownOpened = unknown.Open(kStream);
+    const TDeviceResult brokenOpened = broken.Open(kStream);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(unknownOpened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(brokenOpened.Status, TDeviceStatus::Failed);
+    EXPECT_EQ(brokenOpened.Message.rfind("audio device 'broken': snd_pcm_open: ", 0), 0u)
+        << brokenOpened.Message;
+    const auto reports = capture.Delivered();
+    auto reported = [&](const std::string& words)
+    {
+        return std::any_of(reports.begin(), reports.end(),
+                           [&](const TDiagnostic& report) {
+                               return report.Object == "ALSA" &&
+                                      report.Message.find(words) != std::string::npos;
+                           });
+    };
+    EXPECT_TRUE(reported("Unknown PCM nosuchpcm")) << ::testing::PrintToString(reports);
+    EXPECT_TRUE(reported("slave")) << ::testing::PrintToString(reports);
+}
+
+TEST_F(AlsaAudioDeviceTest, ADeviceThatRefusesTheStreamsRateGetsItConvertedAtHighQuality)
+{
+    // rate48 plays at 48 000 Hz only, once ALSA's own converter is kept out; let in, its linear converter
+    // would leave an alias of the tone 24 dB down and the tone 1 dB low.
+    constexpr double kFrequency = 19000;   // high, where a poor converter's alias would show
+    constexpr double kAmplitude = 16384;   // -6 dB of full scale
+    constexpr std::uint32_t kDeviceRate = 48000;
+    const auto tone = Tone(kFrequency, kAmplitude, kStream.FramesPerSecond, kStream.FramesPerSecond);
+    TAlsaAudioDevice device("rate48");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    EXPECT_EQ(device.DeviceRate(), kDeviceRate);
+    ASSERT_TRUE(device.Start().Ok());
+    for (std::uint32_t frame = 0; frame < kStream.FramesPerSecond; frame += kBlockFrames)
+    {
+        const std::uint32_t count = std::min(kBlockFrames, kStream.FramesPerSecond - frame);
+        ASSERT_TRUE(device.Write(reinterpret_cast<const std::uint8_t*>(tone.data() + 2 * frame), count).Ok());
+    }
+    // The clock keeps the stream's time: a second of stream is (up to the converter's few milliseconds
+    // held back) a second played.
+    const std::int64_t played = device.FramesPlayed();
+    EXPECT_LE(played, kStream.FramesPerSecond);
+    EXPECT_GE(played, kStream.FramesPerSecond * 99 / 100);
+    device.Close();
+
+    const auto bytes = ReadFile(Recorded("cap48.raw"));
+    std::vector<std::int16_t> recorded(bytes.size() / 2);
+    std::memcpy(recorded.data(), bytes.data(), recorded.size() * 2);
+    const std::size_t frames = recorded.size() / 2;
+    // A second at 48 000 Hz, less what the converter holds back.
+    EXPECT_LE(frames, kDeviceRate);
+    EXPECT_GE(frames, kDeviceRate * 99 / 100);
+    ASSERT_GE(frames, kDeviceRate / 2 + kDeviceRate / 10);
+    for (unsigned channel = 0; channel < 2; ++channel)
+    {
+        // 100 ms from the middle: 1900 whole cycles, clear of the converter's start.
+        const auto measure = MeasureTone(recorded, kDeviceRate / 2, kDeviceRate / 10, channel, kFrequency,
+                                         kDeviceRate, kAmplitude);
+        EXPECT_NEAR(measure.LevelDb, 0.0, 0.1) << "channel " << channel;
+        EXPECT_LT(measure.RestDb, -70.0) << "channel " << channel;
+    }
+}
+
+TEST_F(AlsaAudioDeviceTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    // The server's plugin would take 100 000 Hz and leave the conversion to the server.
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    EXPECT_EQ(device.DeviceRate(), 48000u);
+    ASSERT_TRUE(device.Start().Ok());
+    ASSERT_TRUE(WriteAll(device, Pattern(4 * kBlockFrames)).Ok());
+    // Counted in the stream's frames still.
+    EXPECT_TRUE(Eventually([&] { return device.FramesPlayed() > 2 * kBlockFrames; }));
+    EXPECT_LE(device.FramesPlayed(), 4 * kBlockFrames);
+    device.Close();
+    EXPECT_EQ(device.DeviceRate(), 0u);
+
+    TAlsaAudioDevice direct("cap100");
+    ASSERT_TRUE(direct.Open(kStream).Ok());
+    EXPECT_EQ(direct.DeviceRate(), kStream.FramesPerSecond);
+}
+
+TEST_F(AlsaAudioDeviceTest, AStreamThatStopsArrivingForAWhilePlaysOnWithTheNextWrite)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    ASSERT_TRUE(device.Start().Ok());
+    TDiagnosticCapture capture;
+    std::int64_t written = 0;
+    for (int gap = 0; gap < 2; ++gap)
+    {
+        ASSERT_TRUE(WriteAll(device, Pattern(16 * kBlockFrames)).Ok());
+        written += 16 * kBlockFrames;
+        // Played out up to what the converter holds back (it works in blocks of its own, some tens of
+        // milliseconds): past all that was written before the gap.
+        ASSERT_TRUE(Eventually([&] { return device.FramesPlayed() >= written - 8 * kBlockFrames; }))
+            << device.FramesPlayed() << " of " << written;
+    }
+    EXPECT_LE(device.FramesPlayed(), written);
+    device.Close();
+    EXPECT_EQ(capture.Delivered(), std::vector<TDiagnostic>{});
+}
+
+TEST_F(AlsaAudioDeviceTest, UnderrunsAndSuspendsRecoverQuietlyWithTheFirstReported)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    TDiagnosticCapture capture;
+    std::vector<std::uint8_t> played;
+    for (std::uint32_t block = 0; block < 6; ++block)
+    {
+        // ALSA's writes fail before the block is taken; the device recovers and takes all of it.
+        device.FailNextWrite(block % 2 == 0 ? -EPIPE : -ESTRPIPE);
+        const auto bytes = Pattern(kBlockFrames, block);
+        ASSERT_EQ(WriteAll(device, bytes).Message, "");
+        played.insert(played.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(device.FramesPlayed(), 6 * kBlockFrames);
+    device.Close();
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
+    EXPECT_EQ(
+        capture.Delivered(),
+        (std::vector<TDiagnostic>{
+            {"cap100", "playing",
+             "audio device 'cap100': snd_pcm_writei: Broken pipe (recovered; later ones are counted)"},
+            {"cap100", "playing",
+             "audio device 'cap100': snd_pcm_writei: Streams pipe error (recovered; later ones are counted)"},
+            {"cap100", "playing",
+             "audio device 'cap100': 3 underruns and 3 suspends recovered since it was opened"}}));
+}
+
+TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    device.Pause();
+    // 20 ms of stream: less than a period of the device (20 ms) once the converter has held back its
+    // share, yet it plays: the start does not wait for more.
+    ASSERT_TRUE(WriteAll(device, Pattern(2 * kBlockFrames)).Ok());
+    EXPECT_EQ(device.FramesPlayed(), 0);
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_TRUE(Eventually([&] { return device.FramesPlayed() > 0; }));
+    EXPECT_LE(device.FramesPlayed(), 2 * kBlockFrames);
+}
+
+using AlsaAudioDeviceConcurrencyTest = AlsaAudioDeviceTest;
+
+TEST_F(AlsaAudioDeviceConcurrencyTest, FramesPlayedIsReadFromAnotherThreadWhileWritesGoOn)
+{
+    TAlsaAudioDevice device("cap100");
+    ASSERT_TRUE(device.Open(kStream).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    constexpr std::uint32_t kBlocks = 64;
+    std::atomic<bool> done{false};
+    std::latch reading(1);
+    std::vector<std::int64_t> seen;
+    std::thread reader(
+        [&]
+        {
+            reading.count_down();
+            while (!done.load())
+                seen.push_back(device.FramesPlayed());
+        });
+    reading.wait();
+    std::vector<std::uint8_t> played;
+    for (std::uint32_t block = 0; block < kBlocks; ++block)
+    {
+        const auto bytes = Pattern(kBlockFrames, block);
+        ASSERT_TRUE(WriteAll(device, bytes).Ok());
+        played.insert(played.end(), bytes.begin(), bytes.end());
+    }
+    done = true;
+    reader.join();
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LE(seen.back(), std::int64_t{kBlocks} * kBlockFrames);
+    EXPECT_EQ(device.FramesPlayed(), std::int64_t{kBlocks} * kBlockFrames);
+    device.Close();
+    EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
+}
+
+TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPausedDevice)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    device.Pause();
+    // A second of stream into a paused device with a tenth of a second of room: only Stop can end it.
+    const auto second = Pattern(kStream.FramesPerSecond);
+    std::atomic<pid_t> writer{0};
+    TDeviceResult result;
+    std::thread writing(
+        [&]
+        {
+            writer = ::gettid();
+            result = WriteAll(device, second);
+        });
+    ASSERT_TRUE(Eventually([&] { return writer != 0 && WaitsInPoll(writer); }));
+    device.Stop();
+    writing.join();
+    EXPECT_EQ(result.Status, TDeviceStatus::Stopped);
+    EXPECT_EQ(device.FramesPlayed(), 0);
+}
+
+TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPlayingDevice)
+{
+    TPulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TAlsaAudioDevice device("server");
+    ASSERT_EQ(device.Open(kStream).Message, "");
+    ASSERT_TRUE(device.Start().Ok());
+    const auto second = Pattern(kStream.FramesPerSecond);
+    TDeviceResult result;
+    std::thread writing([&] { result = WriteAll(device, second); });
+    // Playing, paced by the server's clock: a second of stream takes about a second to go in.
+    ASSERT_TRUE(Eventually([&] { return device.FramesPlayed() > 0; }));
+    device.Stop();
+    writing.join();
+    EXPECT_EQ(result.Status, TDeviceStatus::Stopped);
+    const std::int64_t played = device.FramesPlayed();
+    EXPECT_LT(played, std::int64_t{kStream.FramesPerSecond});
+    // Nothing more plays after the stop, and the count never goes back.
+    ASSERT_TRUE(device.Start().Ok());
+    EXPECT_EQ(device.FramesPlayed(), played);
+}
+
+}   // namespace
+}   // namespace harvolin
