@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +49,12 @@ struct TConversionCase
     double Amplitude;
     std::uint32_t OutputRate;
 };
+
+// Tests show the case by its name (the default would print the bytes of the record).
+void PrintTo(const TConversionCase& testCase, std::ostream* stream)
+{
+    *stream << testCase.Name;
+}
 
 class RateConverterToneTest : public ::testing::TestWithParam<TConversionCase>
 {
