@@ -139,30 +139,34 @@ TEST(RateConverterTest, EqualRatesPassTheStreamThroughByteForByte)
     EXPECT_EQ(output, stream);
 }
 
-TEST(RateConverterTest, ResetForgetsTheStream)
+// Converts a first stream, ends it with endStream, then a second: the second must come out as from a fresh
+// converter, with nothing of the first stream's history in it.
+void ExpectTheNextStreamStartsAfresh(std::uint32_t outputRate, void (*endStream)(TRateConverter&))
 {
     const auto first = Tone(10000.0, kLoud, 20000);
     const auto second = Tone(1000.0, kQuiet, 20000);
-    TRateConverter fresh(kStreamRate, 48000, 2);
+    TRateConverter fresh(kStreamRate, outputRate, 2);
     const auto expected = ConvertInBlocks(fresh, second);
 
-    TRateConverter reused(kStreamRate, 48000, 2);
+    TRateConverter reused(kStreamRate, outputRate, 2);
     (void)ConvertInBlocks(reused, first);
-    reused.Reset();
+    endStream(reused);
     EXPECT_EQ(ConvertInBlocks(reused, second), expected);
+}
+
+TEST(RateConverterTest, ResetForgetsTheStream)
+{
+    ExpectTheNextStreamStartsAfresh(48000, [](TRateConverter& converter) { converter.Reset(); });
 }
 
 TEST(RateConverterTest, FlushReadiesTheConverterForANewStream)
 {
-    const auto first = Tone(10000.0, kLoud, 20000);
-    const auto second = Tone(1000.0, kQuiet, 20000);
-    TRateConverter fresh(kStreamRate, 44100, 2);
-    const auto expected = ConvertInBlocks(fresh, second);
-
-    TRateConverter reused(kStreamRate, 44100, 2);
-    auto discarded = ConvertInBlocks(reused, first);
-    reused.Flush(discarded);
-    EXPECT_EQ(ConvertInBlocks(reused, second), expected);
+    ExpectTheNextStreamStartsAfresh(44100,
+                                    [](TRateConverter& converter)
+                                    {
+                                        std::vector<std::int16_t> tail;
+                                        converter.Flush(tail);
+                                    });
 }
 
 TEST(RateConverterTest, ImpossibleRatesThrowNamingTheRatesAndTheReason)

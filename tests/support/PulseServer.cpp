@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -111,6 +112,29 @@ bool Stop(pid_t pid) noexcept
     return false;
 }
 
+// Waits, bounded, until ready() says the child is ready; throws when it ends first or the patience runs
+// out, with what log() then says. A child that ended is reaped and child set to -1.
+void WaitUntilReady(pid_t& child, const std::string& what, const std::function<bool()>& ready,
+                    const std::function<std::string()>& log)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kStartPatience;
+    for (;;)
+    {
+        int status = 0;
+        if (Ended(child, status))
+        {
+            child = -1;
+            throw std::runtime_error(what + " ended at start (status " + std::to_string(status) + "):\n" +
+                                     log());
+        }
+        if (ready())
+            return;
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error(what + " was not ready within 10 s:\n" + log());
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
 bool OnPath(const std::string& program)
 {
     const char* path = std::getenv("PATH");
@@ -152,29 +176,21 @@ TPulseServer::TPulseServer()
             Spawn({"pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
                    "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr", "-F", script.string()},
                   Environment(), FFolder / "server.log", FFolder / "server.log");
-        const auto deadline = std::chrono::steady_clock::now() + kStartPatience;
-        for (;;)
-        {
-            int status = 0;
-            if (Ended(FServer, status))
+        WaitUntilReady(
+            FServer, "the sound server",
+            [this]
             {
-                FServer = -1;
-                throw std::runtime_error("the sound server ended at start (status " + std::to_string(status) +
-                                         "):\n" + Log());
-            }
-            try
-            {
-                (void)Pactl({"info"});
-                break;
-            }
-            catch (const std::runtime_error& error)
-            {
-                if (std::chrono::steady_clock::now() > deadline)
-                    throw std::runtime_error("the sound server did not answer within 10 s: " +
-                                             std::string(error.what()) + "\n" + Log());
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
+                try
+                {
+                    (void)Pactl({"info"});
+                    return true;
+                }
+                catch (const std::runtime_error&)
+                {
+                    return false;   // not answering yet; the log says why if it never does
+                }
+            },
+            [this] { return Log(); });
     }
     catch (...)
     {
@@ -279,23 +295,13 @@ void TPulseServer::StartRecording()
                        "--rate=" + std::to_string(kRate), "--channels=" + std::to_string(kChannels),
                        "--format=s16le", "--raw", "--latency-msec=20"},
                       Environment(), RecordingPath(), FFolder / "parec.log");
-    const auto deadline = std::chrono::steady_clock::now() + kStartPatience;
-    for (;;)
-    {
-        int status = 0;
-        if (Ended(FRecorder, status))
-        {
-            FRecorder = -1;
-            throw std::runtime_error("parec ended at start (status " + std::to_string(status) +
-                                     "): " + ReadFile(FFolder / "parec.log"));
-        }
-        if (Pactl({"list", "short", "source-outputs"}).find_first_not_of(" \n") != std::string::npos)
-            return;
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("parec did not start recording within 10 s: " +
-                                     ReadFile(FFolder / "parec.log"));
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    // Recording once the server lists the recorder's stream.
+    WaitUntilReady(
+        FRecorder, "parec",
+        [this] {
+            return Pactl({"list", "short", "source-outputs"}).find_first_not_of(" \n") != std::string::npos;
+        },
+        [this] { return ReadFile(FFolder / "parec.log"); });
 }
 
 std::size_t TPulseServer::RecordedFrames() const
