@@ -43,16 +43,19 @@ TRateConverter::TRateConverter(std::uint32_t inputRate, std::uint32_t outputRate
     // soxr takes zero channels without complaint and then writes nothing, which would hide the mistake.
     if (channels == 0)
         throw Exception(FState->Name + ": cannot create: no channels");
-    if (inputRate == outputRate && inputRate != 0)
+    // soxr refuses one rate of 0 but takes two, and would then write nothing.
+    if (inputRate == 0 || outputRate == 0)
+        throw Exception(FState->Name + ": cannot create: a rate of 0 Hz");
+    if (inputRate == outputRate)
         return;
     const double ratio = static_cast<double>(inputRate) / static_cast<double>(outputRate);
-    if (inputRate != 0 && outputRate != 0 && (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio))
+    if (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio)
         throw Exception(FState->Name + ": cannot create: the rates differ by more than 256 times");
     // High quality (soxr's 20-bit recipe): RateConverterTest measures what it leaves against the -95 dBFS
     // and 0.1 dB a tone at the device must meet. No dither: soxr's dither differs from one converter to the
     // next, so the same stream would not give the same bytes twice nor join the same way block by block,
-    // and the stream is already rounded to 16 bits before it gets here; plain rounding keeps every
-    // component of its error far below -95 dBFS (measured with quiet and loud tones alike).
+    // and the stream is already rounded to 16 bits before it gets here. Plain rounding leaves its strongest
+    // component at -101 dBFS (19.5 kHz at 1 % to 48 000), dither would leave -104: both meet -95.
     soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
     io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
