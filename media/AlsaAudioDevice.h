@@ -1,6 +1,7 @@
 #pragma once
 #include "media/AudioDevice.h"
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ public:
     [[nodiscard]] std::int64_t FramesPlayed() const override;
 private:
     struct TState;
+
+    // Waits, without the state's lock, until the PCM may have room or the device's state changed; the lock
+    // is held on entry and again on return.
+    void WaitForRoom(std::unique_lock<std::mutex>& lock);
+    // The result of a failed call; a device that went away is marked lost. The state's lock held.
+    TDeviceResult Broken(const char* call, int error);
 
     const std::string FPcmName;
     std::unique_ptr<TState> FState;
