@@ -1,4 +1,5 @@
 #include "media/ComObject.h"
+#include "media/DeviceEnumerator.h"
 #include "media/FilterGraph.h"
 #include "media/MemAllocator.h"
 
@@ -19,6 +20,8 @@ void RegisterMediaClasses()
 {
     RegisterComClass(CLSID_FilterGraph, Make<TFilterGraph, IGraphBuilder>);
     RegisterComClass(CLSID_MemoryAllocator, Make<TMemAllocator, IMemAllocator>);
+    RegisterComClass(CLSID_SystemDeviceEnum, Make<TSystemDeviceEnum, ICreateDevEnum>);
+    RegisterComClass(CLSID_FilterMapper2, Make<TFilterMapper, IFilterMapper2>);
 }
 
 }   // namespace harvolin
