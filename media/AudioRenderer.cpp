@@ -1,4 +1,5 @@
 #include "media/AudioRenderer.h"
+#include "media/ComEnumerator.h"
 #include "rtl/Diagnostics.h"
 #include <algorithm>
 #include <cstring>
@@ -41,55 +42,6 @@ bool ParseFormat(const AM_MEDIA_TYPE& type, TPcmFormat& format)
     return format.Channels >= 1 && format.FramesPerSecond >= 1 && bitsPlayable &&
            Get16(block + 12) == format.BlockAlign();
 }
-
-// Pins over a fixed list; the renderer's list never changes, so the enumerator is never out of sync.
-class TEnumFixedPins final : public TComObject<IEnumPins>
-{
-public:
-    TEnumFixedPins(std::vector<TRefPtr<IPin>> pins, std::size_t position)
-        : FPins(std::move(pins)), FPosition(position)
-    {
-    }
-    HRESULT Next(std::uint32_t count, IPin** pins, std::uint32_t* fetched) override
-    {
-        if (pins == nullptr)
-            return E_POINTER;
-        if (fetched == nullptr && count > 1)
-            return E_INVALIDARG;
-        std::uint32_t given = 0;
-        while (given < count && FPosition < FPins.size())
-        {
-            pins[given] = FPins[FPosition++].Get();
-            pins[given]->AddRef();
-            ++given;
-        }
-        if (fetched != nullptr)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(std::uint32_t count) override
-    {
-        if (FPins.size() - FPosition < count)
-            return S_FALSE;
-        FPosition += count;
-        return S_OK;
-    }
-    HRESULT Reset() override
-    {
-        FPosition = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumPins** copy) override
-    {
-        if (copy == nullptr)
-            return E_POINTER;
-        *copy = MakeComObject<TEnumFixedPins, IEnumPins>(FPins, FPosition).Detach();
-        return S_OK;
-    }
-private:
-    const std::vector<TRefPtr<IPin>> FPins;
-    std::size_t FPosition;
-};
 
 // The renderer proposes no types of its own: the source offers, the renderer accepts or refuses.
 class TEnumNoMediaTypes final : public TComObject<IEnumMediaTypes>
@@ -518,7 +470,8 @@ HRESULT TAudioRenderer::EnumPins(IEnumPins** pins)
 {
     if (pins == nullptr)
         return E_POINTER;
-    *pins = MakeComObject<TEnumFixedPins, IEnumPins>(std::vector<TRefPtr<IPin>>{TRefPtr<IPin>(InputPin())}, 0)
+    *pins = MakeComObject<TListEnumerator<IEnumPins, IPin>, IEnumPins>(
+                std::vector<TRefPtr<IPin>>{TRefPtr<IPin>(InputPin())})
                 .Detach();
     return S_OK;
 }

@@ -1,4 +1,6 @@
+#include "media/CaptureGraphBuilder.h"
 #include "media/ComObject.h"
+#include "media/DeviceEnumerator.h"
 #include "media/FilterGraph.h"
 #include "media/MemAllocator.h"
 
@@ -19,6 +21,9 @@ void RegisterMediaClasses()
 {
     RegisterComClass(CLSID_FilterGraph, Make<TFilterGraph, IGraphBuilder>);
     RegisterComClass(CLSID_MemoryAllocator, Make<TMemAllocator, IMemAllocator>);
+    RegisterComClass(CLSID_CaptureGraphBuilder2, Make<TCaptureGraphBuilder, ICaptureGraphBuilder2>);
+    RegisterComClass(CLSID_SystemDeviceEnum, Make<TSystemDeviceEnum, ICreateDevEnum>);
+    RegisterComClass(CLSID_FilterMapper2, Make<TFilterMapper, IFilterMapper2>);
 }
 
 }   // namespace harvolin
