@@ -124,7 +124,9 @@ public:
         {
             FFilter.SetLastError(opened.Message);
             ReportFailure(FFilter.FDevice->Name(), "connecting the renderer", opened.Message);
-            return E_FAIL;
+            // A code of its own, not E_FAIL: the source pin's connection protocol passes it on instead of
+            // taking it for a refused type, so whoever renders learns the device is the trouble.
+            return VFW_E_NO_AUDIO_HARDWARE;
         }
         if (FAILED(CopyMediaType(FType, *type)))
         {

@@ -14,8 +14,8 @@ class TAudioRendererPin;
 
 // An audio renderer: a filter with one input pin ("In") that takes PCM samples and plays them on a device
 // through the narrow device API. The device is opened when the pin is connected, so that a missing or busy
-// device fails the connection (E_FAIL) and LastError() says why; running starts it, pausing holds it,
-// stopping drops what it buffered.
+// device fails the connection (VFW_E_NO_AUDIO_HARDWARE) and LastError() says why; running starts it,
+// pausing holds it, stopping drops what it buffered.
 //
 // Threads: the graph calls the filter and the pin's connection methods, one at a time, under the filter's
 // lock. Receive runs on the delivering thread and blocks in the device's Write until the device has room,

@@ -26,8 +26,8 @@ public:
     // graph's Connect, which runs the pins' connection protocol. Without a sink, the default audio renderer
     // is made, added to the graph as "Audio Renderer" and connected; when the connection fails it is
     // removed again. The connection's failure is returned as it came: a renderer whose device cannot be
-    // opened refuses each type the source offers (its ReceiveConnection fails with E_FAIL, and its
-    // LastError() says why), which the source pin's protocol reports as VFW_E_NO_ACCEPTABLE_TYPES.
+    // opened fails with VFW_E_NO_AUDIO_HARDWARE (and its LastError() and a diagnostics report say why),
+    // which the source pin's protocol passes on.
     //
     // E_UNEXPECTED without a graph; E_POINTER without a source; E_INVALIDARG for a source or sink that is
     // not a filter in the graph; VFW_E_NOT_FOUND when no pin fits, or when a pin category is asked for (no

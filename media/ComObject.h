@@ -57,6 +57,8 @@ inline constexpr HRESULT VFW_E_NO_CLOCK = MakeResult(0x80040213);
 inline constexpr HRESULT VFW_E_NOT_FOUND = MakeResult(0x80040216);
 inline constexpr HRESULT VFW_E_NOT_STOPPED = MakeResult(0x80040224);
 inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeResult(0x8004022A);
+// An audio device that cannot be opened (missing, busy, refusing the format).
+inline constexpr HRESULT VFW_E_NO_AUDIO_HARDWARE = MakeResult(0x80040256);
 
 // The root of every interface. QueryInterface stores the interface of identifier iid with a new reference
 // in *object, or null and E_NOINTERFACE; a null object is E_POINTER. AddRef and Release return the new count,

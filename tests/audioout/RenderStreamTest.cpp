@@ -204,10 +204,10 @@ TEST_F(RenderStreamTest, ARendererThatCannotOpenFailsAndTheDefaultOneIsRemovedAg
     // The null renderer cannot record into a folder that does not exist, so it cannot be opened either.
     SetNullRendererOptions({.Paced = false, .RecordTo = FFolder / "missing" / "played.wav"});
     TDiagnosticCapture reports;
-    // The source pin tries its type on the renderer, which refuses it as its device cannot open (E_FAIL):
-    // no type is left that both accept.
+    // The source pin tries its type on the renderer, whose device cannot open: that reason, not a refused
+    // type, is what the builder's caller gets.
     EXPECT_EQ(FBuilder->RenderStream(nullptr, &MEDIATYPE_Audio, FSource.Get(), nullptr, nullptr),
-              VFW_E_NO_ACCEPTABLE_TYPES);
+              VFW_E_NO_AUDIO_HARDWARE);
     EXPECT_FALSE(FindFilter(kDefaultAudioRendererFilterName));
     EXPECT_FALSE(FSource->AudioPin().IsConnected());
     const auto delivered = reports.Delivered();
@@ -220,7 +220,7 @@ TEST_F(RenderStreamTest, ARendererThatCannotOpenFailsAndTheDefaultOneIsRemovedAg
     const auto renderer = BindNullRenderer();
     ASSERT_EQ(FGraph->AddFilter(renderer.Get(), "Audio Render"), S_OK);
     EXPECT_EQ(FBuilder->RenderStream(nullptr, &MEDIATYPE_Audio, FSource.Get(), nullptr, renderer.Get()),
-              VFW_E_NO_ACCEPTABLE_TYPES);
+              VFW_E_NO_AUDIO_HARDWARE);
     EXPECT_EQ(FindFilter("Audio Render"), renderer);
     EXPECT_NE(static_cast<TAudioRenderer*>(renderer.Get())->LastError().find("missing"), std::string::npos);
     EXPECT_FALSE(FSource->AudioPin().IsConnected());

@@ -143,7 +143,7 @@ TEST_F(AudioRendererTest, ADeviceThatCannotOpenFailsTheConnectionSayingWhy)
     const auto path = FFolder / "missing" / "played.wav";
     auto renderer = NullRenderer(false, path);
     TDiagnosticCapture capture;
-    EXPECT_EQ(FRenderer->InputPin()->ReceiveConnection(FSource.Get(), &FType), E_FAIL);
+    EXPECT_EQ(FRenderer->InputPin()->ReceiveConnection(FSource.Get(), &FType), VFW_E_NO_AUDIO_HARDWARE);
     EXPECT_NE(FRenderer->LastError().find(path.string()), std::string::npos) << FRenderer->LastError();
     EXPECT_EQ(capture.Count("Null renderer"), 1u);
     IPin* connected = nullptr;
