@@ -27,9 +27,6 @@ using namespace std::chrono_literals;
 
 constexpr TPcmFormat kStream{2, 16, 100000};
 constexpr std::uint32_t kBlockFrames = 1024;
-// What reaches a device: no component other than the tone above this, and the tone at its level.
-constexpr double kSpurLimitDbfs = -95.0;
-constexpr double kLevelToleranceDb = 0.1;
 // How long a server may take to take and pass on what was written, beyond real time.
 constexpr auto kServerPatience = 10s;
 
@@ -207,7 +204,7 @@ TEST_P(SoundServerToneTest, TheDefaultDeviceDeliversTheToneAtItsLevelWithoutOthe
     {
         const auto after = AnalyseTone(tone, 2, channel, TPulseServer::kRate);
         EXPECT_NEAR(after.FrequencyHz, param.FrequencyHz, 0.1) << "channel " << channel;
-        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kLevelToleranceDb) << "channel " << channel;
+        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kToneLevelToleranceDb) << "channel " << channel;
         EXPECT_LT(after.SpurDbfs, kSpurLimitDbfs)
             << "channel " << channel << ": a component at " << after.SpurFrequencyHz << " Hz";
         RecordProperty("level_change_db_" + std::to_string(channel),
