@@ -1,5 +1,6 @@
 #include "media/AlsaAudioDevice.h"
 #include "media/RateConverter.h"
+#include "tests/support/AlsaTestConfig.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/ToneAnalysis.h"
 #include <gtest/gtest.h>
@@ -30,25 +31,9 @@ constexpr std::uint32_t kBlockFrames = 1024;
 // How long a server may take to take and pass on what was written, beyond real time.
 constexpr auto kServerPatience = 10s;
 
-// ALSA reads its configuration once per process: one file, named to ALSA before any test runs, whose
-// `default` is the pulse plugin on whichever server the running test serves.
-class TAlsaConfiguration final : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        FFolder =
-            std::filesystem::temp_directory_path() / ("harvolin-server-alsa-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(FFolder);
-        TPulseServer::WriteAlsaConfiguration(FFolder / "asound.conf");
-        ::setenv("ALSA_CONFIG_PATH", (FFolder / "asound.conf").c_str(), 1);
-    }
-    void TearDown() override { std::filesystem::remove_all(FFolder); }
-private:
-    std::filesystem::path FFolder;
-};
-
-const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(new TAlsaConfiguration);
+// ALSA's `default` is the pulse plugin on whichever server the running test serves.
+const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(
+    new testing::TAlsaTestEnvironment(TPulseServer::AlsaDefinitions("!default")));
 
 class SoundServerTest : public ::testing::Test
 {
