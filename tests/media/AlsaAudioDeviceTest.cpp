@@ -1,26 +1,24 @@
 #include "media/AlsaAudioDevice.h"
 #include "media/AudioRenderer.h"
 #include "rtl/Diagnostics.h"
+#include "tests/support/AlsaTestConfig.h"
 #include "tests/support/MediaTestPins.h"
+#include "tests/support/PulseServer.h"
 #include "tests/support/TestThreads.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <latch>
+#include <memory>
 #include <numbers>
-#include <spawn.h>
 #include <string>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +26,8 @@
 // The tests that play through a PulseAudio server load its client library into this process, and that
 // library hands memory between its own threads through atomics of its own, built without ThreadSanitizer,
 // which therefore takes them for races inside the library. Only races with a frame in it are set aside.
+// Of the test programs that load the library, only this one has concurrency tests, the ones
+// ThreadSanitizer runs: a program that gains some needs these suppressions too.
 extern "C" const char* __tsan_default_suppressions()
 {
     return "race:libpulsecommon\nrace:libpulse.so\n";
@@ -42,110 +42,39 @@ constexpr TGUID kRendererClass = MakeGuid("{6D1F0C52-93A4-4B7E-8E25-4C0B7A91D3E2
 constexpr TPcmFormat kStream{2, 16, 100000};
 constexpr std::uint32_t kBlockFrames = 1024;
 
-// The ALSA configuration of these tests: the machine's own, plus PCMs that record what they are given into
-// files of a private folder, at whatever pace they are fed (ALSA's file PCM over its null PCM). ALSA reads
-// its configuration once per process, so it is written, and named to ALSA, before any test runs.
-class TAlsaConfiguration final : public ::testing::Environment
+std::filesystem::path Recorded(const std::string& name)
 {
-public:
-    static std::filesystem::path Folder() { return std::filesystem::temp_directory_path() / FolderName(); }
-    void SetUp() override
-    {
-        std::filesystem::create_directories(Folder());
-        const auto path = Folder() / "asound.conf";
-        std::ofstream conf(path);
-        conf << "<confdir:alsa.conf>\n"
-             << "pcm.cap100 { type file; slave.pcm \"null\"; file \"" << (Folder() / "cap100.raw").string()
-             << "\"; format \"raw\"; hint { show on description \"Test device\" } }\n"
-             << "pcm.cap48 { type file; slave.pcm \"null\"; file \"" << (Folder() / "cap48.raw").string()
-             << "\"; format \"raw\" }\n"
-             << "pcm.rate48 { type plug; rate_converter \"linear\"; slave { pcm \"cap48\"; rate 48000; "
-                "format S16_LE } }\n"
-             << "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
-             << "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n"
-             << "pcm.server { type pulse; server \"unix:" << (Folder() / "pulse" / "native").string()
-             << "\" }\n";
-        conf.close();
-        ASSERT_TRUE(conf) << path;
-        ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
-    }
-    void TearDown() override { std::filesystem::remove_all(Folder()); }
-private:
-    static std::string FolderName() { return "harvolin-alsa-" + std::to_string(::getpid()); }
-};
+    return testing::TAlsaTestEnvironment::Folder() / name;
+}
 
-const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(new TAlsaConfiguration);
-
-// A PulseAudio server of the test's own, in a private folder, whose only output is a null sink at
-// 48 000 Hz: a device paced in real time without hardware, reached as ALSA's `server` PCM through the
-// pulse plugin. Started by the constructor, stopped by its process id.
-class TPulseServer
+// Besides the test PCM of every test program: PCMs that record what they are given into files of the
+// private folder, at whatever pace they are fed (ALSA's file PCM over its null PCM); a plug that would
+// convert the rate to what such a file takes with ALSA's linear converter, were it let in; and `server`,
+// the pulse plugin on whichever server the running test serves.
+std::string PcmDefinitions()
 {
-public:
-    TPulseServer() : FFolder(TAlsaConfiguration::Folder() / "pulse")
+    std::string text;
+    const auto capture = [&](const char* name, const char* extra)
     {
-        std::filesystem::remove_all(FFolder);
-        std::filesystem::create_directories(FFolder);
-        std::ofstream script(FFolder / "default.pa");
-        script << "load-module module-null-sink sink_name=recorder rate=48000\n"
-               << "load-module module-native-protocol-unix auth-anonymous=1 socket="
-               << (FFolder / "native").string() << "\n";
-        script.close();
-        const std::string folder = FFolder.string();
-        std::vector<std::string> arguments{"pulseaudio",
-                                           "-n",
-                                           "--daemonize=no",
-                                           "--exit-idle-time=-1",
-                                           "--disable-shm=yes",
-                                           "--use-pid-file=no",
-                                           "-F",
-                                           (FFolder / "default.pa").string()};
-        std::vector<std::string> environment{"HOME=" + folder, "XDG_RUNTIME_DIR=" + folder,
-                                             "PULSE_RUNTIME_PATH=" + folder, "PULSE_STATE_PATH=" + folder};
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& variable : environment)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string log = (FFolder / "server.log").string();
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (::posix_spawnp(&FPid, "pulseaudio", &actions, nullptr, argv.data(), envp.data()) != 0)
-            FPid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    TPulseServer(const TPulseServer&) = delete;
-    TPulseServer& operator=(const TPulseServer&) = delete;
-    ~TPulseServer()
+        text += std::string("pcm.") + name + " { type file; slave.pcm \"null\"; file \"" +
+                Recorded(std::string(name) + ".raw").string() + "\"; format \"raw\"" + extra + " }\n";
+    };
+    const auto plug = [&](const char* name, const char* slave, std::uint32_t rate)
     {
-        if (FPid > 0)
-        {
-            ::kill(FPid, SIGTERM);
-            int status = 0;
-            ::waitpid(FPid, &status, 0);
-        }
-    }
-    // Whether the server takes connections (bounded wait); the log says why not.
-    [[nodiscard]] bool Ready() const
-    {
-        return FPid > 0 && Eventually([&] { return std::filesystem::exists(FFolder / "native"); });
-    }
-    [[nodiscard]] std::string Log() const { return std::string(ReadText(FFolder / "server.log")); }
-private:
-    static std::string ReadText(const std::filesystem::path& path)
-    {
-        std::ifstream in(path);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+        text += std::string("pcm.") + name + " { type plug; rate_converter \"linear\"; slave { pcm \"" +
+                slave + "\"; rate " + std::to_string(rate) + "; format S16_LE } }\n";
+    };
+    capture("cap100", "; hint { show on description \"Test device\" }");
+    capture("cap48", "");
+    plug("rate48", "cap48", 48000);
+    text += "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
+            "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n" +
+            TPulseServer::AlsaDefinitions("server");
+    return text;
+}
 
-    const std::filesystem::path FFolder;
-    pid_t FPid = -1;
-};
+const auto* const kConfiguration =
+    ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(PcmDefinitions()));
 
 // Whether the thread waits in poll() now: where a write waits for room.
 bool WaitsInPoll(pid_t thread)
@@ -219,10 +148,9 @@ class AlsaAudioDeviceTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::filesystem::remove(TAlsaConfiguration::Folder() / "cap100.raw");
-        std::filesystem::remove(TAlsaConfiguration::Folder() / "cap48.raw");
+        for (const char* file : {"cap100.raw", "cap48.raw"})
+            std::filesystem::remove(Recorded(file));
     }
-    static std::filesystem::path Recorded(const char* name) { return TAlsaConfiguration::Folder() / name; }
     static TDeviceResult WriteAll(IAudioDevice& device, const std::vector<std::uint8_t>& bytes)
     {
         return device.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size() / kStream.BlockAlign()));
@@ -475,14 +403,29 @@ TEST_F(AlsaAudioDeviceTest, ADeviceThatRefusesTheStreamsRateGetsItConvertedAtHig
     }
 }
 
-TEST_F(AlsaAudioDeviceTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
+// The tests that play into a PulseAudio server of their own, reached as the `server` PCM.
+class AlsaAudioDeviceServerTest : public AlsaAudioDeviceTest
 {
-    TPulseServer server;
-    ASSERT_TRUE(server.Ready()) << server.Log();
+protected:
+    void SetUp() override
+    {
+        AlsaAudioDeviceTest::SetUp();
+        if (!TPulseServer::Installed())
+            GTEST_SKIP() << "pulseaudio is not installed: no sound server to play into";
+        // A server that does not start is a failure, not a reason to skip.
+        FServer = std::make_unique<TPulseServer>();
+        FServer->ServeThisProcess();
+    }
+
+    std::unique_ptr<TPulseServer> FServer;
+};
+
+TEST_F(AlsaAudioDeviceServerTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
+{
     // The server's plugin would take 100 000 Hz and leave the conversion to the server.
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
-    EXPECT_EQ(device.DeviceRate(), 48000u);
+    EXPECT_EQ(device.DeviceRate(), TPulseServer::kRate);
     ASSERT_TRUE(device.Start().Ok());
     ASSERT_TRUE(WriteAll(device, Pattern(4 * kBlockFrames)).Ok());
     // Counted in the stream's frames still.
@@ -496,10 +439,8 @@ TEST_F(AlsaAudioDeviceTest, ASoundServerIsHandedItsOwnRateNotTheStreams)
     EXPECT_EQ(direct.DeviceRate(), kStream.FramesPerSecond);
 }
 
-TEST_F(AlsaAudioDeviceTest, AStreamThatStopsArrivingForAWhilePlaysOnWithTheNextWrite)
+TEST_F(AlsaAudioDeviceServerTest, AStreamThatStopsArrivingForAWhilePlaysOnWithTheNextWrite)
 {
-    TPulseServer server;
-    ASSERT_TRUE(server.Ready()) << server.Log();
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
     ASSERT_TRUE(device.Start().Ok());
@@ -548,10 +489,8 @@ TEST_F(AlsaAudioDeviceTest, UnderrunsAndSuspendsRecoverQuietlyWithTheFirstReport
              "audio device 'cap100': 3 underruns and 3 suspends recovered since it was opened"}}));
 }
 
-TEST_F(AlsaAudioDeviceTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
+TEST_F(AlsaAudioDeviceServerTest, APausedDeviceHoldsWhatItTakesAndPlaysItOnStart)
 {
-    TPulseServer server;
-    ASSERT_TRUE(server.Ready()) << server.Log();
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
     device.Pause();
@@ -600,10 +539,10 @@ TEST_F(AlsaAudioDeviceConcurrencyTest, FramesPlayedIsReadFromAnotherThreadWhileW
     EXPECT_EQ(ReadFile(Recorded("cap100.raw")), played);
 }
 
-TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPausedDevice)
+using AlsaAudioDeviceServerConcurrencyTest = AlsaAudioDeviceServerTest;
+
+TEST_F(AlsaAudioDeviceServerConcurrencyTest, StopWakesAWriteThatWaitsOnAPausedDevice)
 {
-    TPulseServer server;
-    ASSERT_TRUE(server.Ready()) << server.Log();
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
     device.Pause();
@@ -624,10 +563,8 @@ TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPausedDevice)
     EXPECT_EQ(device.FramesPlayed(), 0);
 }
 
-TEST_F(AlsaAudioDeviceConcurrencyTest, StopWakesAWriteThatWaitsOnAPlayingDevice)
+TEST_F(AlsaAudioDeviceServerConcurrencyTest, StopWakesAWriteThatWaitsOnAPlayingDevice)
 {
-    TPulseServer server;
-    ASSERT_TRUE(server.Ready()) << server.Log();
     TAlsaAudioDevice device("server");
     ASSERT_EQ(device.Open(kStream).Message, "");
     ASSERT_TRUE(device.Start().Ok());
