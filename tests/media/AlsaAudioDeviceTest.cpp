@@ -1,22 +1,22 @@
 #include "media/AlsaAudioDevice.h"
 #include "media/AudioRenderer.h"
+#include "media/RateConverter.h"
 #include "rtl/Diagnostics.h"
 #include "tests/support/AlsaTestConfig.h"
 #include "tests/support/MediaTestPins.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/TestThreads.h"
+#include "tests/support/ToneAnalysis.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <latch>
 #include <memory>
-#include <numbers>
 #include <string>
 #include <sys/syscall.h>
 #include <thread>
@@ -48,8 +48,8 @@ std::filesystem::path Recorded(const std::string& name)
 }
 
 // Besides the test PCM of every test program: PCMs that record what they are given into files of the
-// private folder, at whatever pace they are fed (ALSA's file PCM over its null PCM); a plug that would
-// convert the rate to what such a file takes with ALSA's linear converter, were it let in; and `server`,
+// private folder, at whatever pace they are fed (ALSA's file PCM over its null PCM); plugs that would
+// convert the rate to what those files take with ALSA's linear converter, were it let in; and `server`,
 // the pulse plugin on whichever server the running test serves.
 std::string PcmDefinitions()
 {
@@ -66,7 +66,9 @@ std::string PcmDefinitions()
     };
     capture("cap100", "; hint { show on description \"Test device\" }");
     capture("cap48", "");
+    capture("cap44", "");
     plug("rate48", "cap48", 48000);
+    plug("rate44", "cap44", 44100);
     text += "pcm.twolines { type null; hint { show on description \"First line\nSecond line\" } }\n"
             "pcm.broken { type file; file \"/nonexistent/folder/out.raw\" }\n" +
             TPulseServer::AlsaDefinitions("server");
@@ -101,56 +103,20 @@ std::vector<std::uint8_t> Pattern(std::uint32_t frameCount, std::uint32_t seed =
     return bytes;
 }
 
-// Interleaved stereo frames of a sine tone at frequency (Hz), the same on both channels.
-std::vector<std::int16_t> Tone(double frequency, double amplitude, std::uint32_t rate,
-                               std::uint32_t frameCount)
-{
-    std::vector<std::int16_t> samples(std::size_t{frameCount} * 2);
-    for (std::uint32_t frame = 0; frame < frameCount; ++frame)
-    {
-        const double value = amplitude * std::sin(2 * std::numbers::pi * frequency * frame / rate);
-        samples[2 * frame] = samples[2 * frame + 1] = static_cast<std::int16_t>(std::lround(value));
-    }
-    return samples;
-}
-
-// What a listener would measure of one channel of a recorded stretch: the level of the tone at frequency
-// (a plain DFT at its bin, so the stretch should hold whole cycles), and how far below it everything else
-// lies together (aliases, noise, a tone at the wrong frequency).
-struct TToneMeasure
-{
-    double LevelDb = 0;   // of the tone's amplitude, relative to reference
-    double RestDb = 0;    // power of all else, relative to the tone's
-};
-TToneMeasure MeasureTone(const std::vector<std::int16_t>& samples, std::size_t firstFrame,
-                         std::size_t frameCount, unsigned channel, double frequency, std::uint32_t rate,
-                         double reference)
-{
-    double re = 0;
-    double im = 0;
-    double power = 0;
-    for (std::size_t n = 0; n < frameCount; ++n)
-    {
-        const double x = samples[2 * (firstFrame + n) + channel];
-        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(n) / rate;
-        re += x * std::cos(phase);
-        im -= x * std::sin(phase);
-        power += x * x;
-    }
-    const double amplitude = 2 * std::hypot(re, im) / static_cast<double>(frameCount);
-    const double tonePower = amplitude * amplitude / 2;
-    const double rest = std::max(power / static_cast<double>(frameCount) - tonePower, 1e-12);
-    return {20 * std::log10(amplitude / reference), 10 * std::log10(rest / tonePower)};
-}
-
 class AlsaAudioDeviceTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        for (const char* file : {"cap100.raw", "cap48.raw"})
+        for (const char* file : {"cap100.raw", "cap48.raw", "cap44.raw"})
             std::filesystem::remove(Recorded(file));
     }
+    // Plays a second of a high tone into pcm, a plug that takes deviceRate only and records into file,
+    // and measures what arrived against what was sent. ALSA's linear converter, were it the one that
+    // converts, would leave an alias of the tone 24 dB down and the tone 1 dB low. The stream's converter
+    // may hold back up to heldBackMs of it.
+    static void ExpectConvertedAtHighQuality(const char* pcm, std::uint32_t deviceRate,
+                                             std::uint32_t heldBackMs, const char* file);
     static TDeviceResult WriteAll(IAudioDevice& device, const std::vector<std::uint8_t>& bytes)
     {
         return device.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size() / kStream.BlockAlign()));
@@ -361,46 +327,67 @@ TEST_F(AlsaAudioDeviceTest, ALSAsOwnComplaintsReachTheDiagnosticsSinkNotStandard
     EXPECT_TRUE(reported("slave")) << ::testing::PrintToString(reports);
 }
 
-TEST_F(AlsaAudioDeviceTest, ADeviceThatRefusesTheStreamsRateGetsItConvertedAtHighQuality)
+void AlsaAudioDeviceTest::ExpectConvertedAtHighQuality(const char* pcm, std::uint32_t deviceRate,
+                                                       std::uint32_t heldBackMs, const char* file)
 {
-    // rate48 plays at 48 000 Hz only, once ALSA's own converter is kept out; let in, its linear converter
-    // would leave an alias of the tone 24 dB down and the tone 1 dB low.
     constexpr double kFrequency = 19000;   // high, where a poor converter's alias would show
     constexpr double kAmplitude = 16384;   // -6 dB of full scale
-    constexpr std::uint32_t kDeviceRate = 48000;
-    const auto tone = Tone(kFrequency, kAmplitude, kStream.FramesPerSecond, kStream.FramesPerSecond);
-    TAlsaAudioDevice device("rate48");
+    const std::vector<TSine> sines{{kFrequency, kAmplitude, 0.0}};
+    const auto tone =
+        SynthesiseTones(sines, kStream.FramesPerSecond, kStream.FramesPerSecond, kStream.Channels);
+    const auto sent = AnalyseTone(tone, kStream.Channels, 0, kStream.FramesPerSecond);
+    TAlsaAudioDevice device(pcm);
     ASSERT_EQ(device.Open(kStream).Message, "");
-    EXPECT_EQ(device.DeviceRate(), kDeviceRate);
+    EXPECT_EQ(device.DeviceRate(), deviceRate);
     ASSERT_TRUE(device.Start().Ok());
+    // What the program's converter makes of the same blocks: what ALSA must be handed, unchanged.
+    TRateConverter converter(kStream.FramesPerSecond, deviceRate, kStream.Channels);
+    std::vector<std::int16_t> converted;
     for (std::uint32_t frame = 0; frame < kStream.FramesPerSecond; frame += kBlockFrames)
     {
         const std::uint32_t count = std::min(kBlockFrames, kStream.FramesPerSecond - frame);
-        ASSERT_TRUE(device.Write(reinterpret_cast<const std::uint8_t*>(tone.data() + 2 * frame), count).Ok());
+        const std::int16_t* block = tone.data() + std::size_t{kStream.Channels} * frame;
+        ASSERT_TRUE(device.Write(reinterpret_cast<const std::uint8_t*>(block), count).Ok());
+        converter.Process(block, count, converted);
     }
-    // The clock keeps the stream's time: a second of stream is (up to the converter's few milliseconds
-    // held back) a second played.
+    // The clock keeps the stream's time: a second of stream is, up to what the converter holds back (its
+    // filter is the longer the lower the device's rate), a second played.
     const std::int64_t played = device.FramesPlayed();
     EXPECT_LE(played, kStream.FramesPerSecond);
-    EXPECT_GE(played, kStream.FramesPerSecond * 99 / 100);
+    EXPECT_GE(played, kStream.FramesPerSecond - kStream.FramesPerSecond / 1000 * heldBackMs);
     device.Close();
 
-    const auto bytes = ReadFile(Recorded("cap48.raw"));
+    const auto bytes = ReadFile(Recorded(file));
     std::vector<std::int16_t> recorded(bytes.size() / 2);
     std::memcpy(recorded.data(), bytes.data(), recorded.size() * 2);
+    // A second at the device's rate, less what the converter holds back: exactly what it made, so no
+    // converter of ALSA's came between.
     const std::size_t frames = recorded.size() / 2;
-    // A second at 48 000 Hz, less what the converter holds back.
-    EXPECT_LE(frames, kDeviceRate);
-    EXPECT_GE(frames, kDeviceRate * 99 / 100);
-    ASSERT_GE(frames, kDeviceRate / 2 + kDeviceRate / 10);
-    for (unsigned channel = 0; channel < 2; ++channel)
+    EXPECT_LE(frames, deviceRate);
+    EXPECT_GE(frames, deviceRate - deviceRate / 1000 * heldBackMs);
+    EXPECT_TRUE(recorded == converted)
+        << recorded.size() / 2 << " frames recorded, " << converted.size() / 2 << " converted";
+    for (std::uint16_t channel = 0; channel < 2; ++channel)
     {
-        // 100 ms from the middle: 1900 whole cycles, clear of the converter's start.
-        const auto measure = MeasureTone(recorded, kDeviceRate / 2, kDeviceRate / 10, channel, kFrequency,
-                                         kDeviceRate, kAmplitude);
-        EXPECT_NEAR(measure.LevelDb, 0.0, 0.1) << "channel " << channel;
-        EXPECT_LT(measure.RestDb, -70.0) << "channel " << channel;
+        // From 50 ms on, clear of the converter's start.
+        const auto arrived = AnalyseTone(recorded, 2, channel, deviceRate);
+        EXPECT_NEAR(arrived.FrequencyHz, kFrequency, 0.1) << "channel " << channel;
+        EXPECT_NEAR(arrived.LevelDbfs, sent.LevelDbfs, kToneLevelToleranceDb) << "channel " << channel;
+        EXPECT_LT(arrived.SpurDbfs, kSpurLimitDbfs)
+            << "channel " << channel << ": a component at " << arrived.SpurFrequencyHz << " Hz";
+        // And all else together (aliases, noise, a tone at the wrong frequency) far below the tone.
+        EXPECT_LT(arrived.RestDbfs - arrived.LevelDbfs, -70.0) << "channel " << channel;
     }
+}
+
+TEST_F(AlsaAudioDeviceTest, ADeviceThatRefusesTheStreamsRateGetsItConvertedAtHighQuality)
+{
+    ExpectConvertedAtHighQuality("rate48", 48000, 10, "cap48.raw");
+}
+
+TEST_F(AlsaAudioDeviceTest, ADeviceAt44100HzGetsTheStreamConvertedAtHighQualityToo)
+{
+    ExpectConvertedAtHighQuality("rate44", 44100, 20, "cap44.raw");
 }
 
 // The tests that play into a PulseAudio server of their own, reached as the `server` PCM.
