@@ -19,9 +19,6 @@ constexpr std::uint32_t kStreamRate = 100000;
 // The program's volume scale: 100 % is an amplitude of 32000 steps, 1 % is 320.
 constexpr double kLoud = 32000.0;
 constexpr double kQuiet = 320.0;
-// What reaches a device: no component other than the tone above this, and the tone at its level.
-constexpr double kSpurLimitDbfs = -95.0;
-constexpr double kLevelToleranceDb = 0.1;
 // The program delivers 1024 frames at a time.
 constexpr std::size_t kBlockFrames = 1024;
 
@@ -71,7 +68,7 @@ TEST_P(RateConverterToneTest, TheToneArrivesAtItsLevelWithoutOtherComponents)
     {
         const auto after = AnalyseTone(received, 2, channel, param.OutputRate);
         EXPECT_NEAR(after.FrequencyHz, param.FrequencyHz, 0.1) << "channel " << channel;
-        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kLevelToleranceDb) << "channel " << channel;
+        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kToneLevelToleranceDb) << "channel " << channel;
         EXPECT_LT(after.SpurDbfs, kSpurLimitDbfs)
             << "channel " << channel << ": a component at " << after.SpurFrequencyHz << " Hz";
         RecordProperty(std::string("level_change_db_") + std::to_string(channel),

@@ -1,5 +1,6 @@
 #include "media/AlsaAudioDevice.h"
 #include "media/RateConverter.h"
+#include "tests/support/AlsaTestConfig.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/ToneAnalysis.h"
 #include <gtest/gtest.h>
@@ -27,31 +28,12 @@ using namespace std::chrono_literals;
 
 constexpr TPcmFormat kStream{2, 16, 100000};
 constexpr std::uint32_t kBlockFrames = 1024;
-// What reaches a device: no component other than the tone above this, and the tone at its level.
-constexpr double kSpurLimitDbfs = -95.0;
-constexpr double kLevelToleranceDb = 0.1;
 // How long a server may take to take and pass on what was written, beyond real time.
 constexpr auto kServerPatience = 10s;
 
-// ALSA reads its configuration once per process: one file, named to ALSA before any test runs, whose
-// `default` is the pulse plugin on whichever server the running test serves.
-class TAlsaConfiguration final : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        FFolder =
-            std::filesystem::temp_directory_path() / ("harvolin-server-alsa-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(FFolder);
-        TPulseServer::WriteAlsaConfiguration(FFolder / "asound.conf");
-        ::setenv("ALSA_CONFIG_PATH", (FFolder / "asound.conf").c_str(), 1);
-    }
-    void TearDown() override { std::filesystem::remove_all(FFolder); }
-private:
-    std::filesystem::path FFolder;
-};
-
-const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(new TAlsaConfiguration);
+// ALSA's `default` is the pulse plugin on whichever server the running test serves.
+const auto* const kConfiguration = ::testing::AddGlobalTestEnvironment(
+    new testing::TAlsaTestEnvironment(TPulseServer::AlsaDefinitions("!default")));
 
 class SoundServerTest : public ::testing::Test
 {
@@ -207,7 +189,7 @@ TEST_P(SoundServerToneTest, TheDefaultDeviceDeliversTheToneAtItsLevelWithoutOthe
     {
         const auto after = AnalyseTone(tone, 2, channel, TPulseServer::kRate);
         EXPECT_NEAR(after.FrequencyHz, param.FrequencyHz, 0.1) << "channel " << channel;
-        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kLevelToleranceDb) << "channel " << channel;
+        EXPECT_NEAR(after.LevelDbfs, before.LevelDbfs, kToneLevelToleranceDb) << "channel " << channel;
         EXPECT_LT(after.SpurDbfs, kSpurLimitDbfs)
             << "channel " << channel << ": a component at " << after.SpurFrequencyHz << " Hz";
         RecordProperty("level_change_db_" + std::to_string(channel),

@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace harvolin::testing
 {
@@ -14,32 +15,47 @@ namespace harvolin::testing
 inline constexpr char kAlsaTestPcm[] = "harvtest";
 inline constexpr char kAlsaTestPcmDescription[] = "Harvolin test device";
 
-// Points ALSA at a configuration of the tests' own: the system's, plus a playback PCM "harvtest" that
-// discards what it is given (ALSA's null PCM) and shows in the name hints. ALSA reads its configuration at
-// its first call, so a test program registers this environment, whose SetUp runs before any test:
-//   const auto* alsa = ::testing::AddGlobalTestEnvironment(new TAlsaTestEnvironment);
+// Points ALSA at a configuration of the test program's own: the system's, a playback PCM "harvtest" that
+// discards what it is given (ALSA's null PCM) and shows in the name hints, then the program's own
+// definitions (ALSA configuration text; files its PCMs write belong in Folder()). ALSA reads its
+// configuration at its first call, once per process, so a test program registers this environment, whose
+// SetUp runs before any test:
+//   const auto* alsa = ::testing::AddGlobalTestEnvironment(new TAlsaTestEnvironment(definitions));
+// TearDown removes the folder and all in it.
 class TAlsaTestEnvironment final : public ::testing::Environment
 {
 public:
+    explicit TAlsaTestEnvironment(std::string definitions = {}) : FDefinitions(std::move(definitions)) {}
+
+    // The process's own folder for the configuration and what its PCMs record; known before SetUp, so
+    // that the definitions can name files in it.
+    [[nodiscard]] static std::filesystem::path Folder()
+    {
+        return std::filesystem::temp_directory_path() / ("harvolin-alsa-" + std::to_string(::getpid()));
+    }
+
     void SetUp() override
     {
-        FFolder = std::filesystem::temp_directory_path() / ("harvolin-alsa-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(FFolder);
-        const std::filesystem::path file = FFolder / "asound.conf";
-        std::ofstream(file) << "<confdir:alsa.conf>\n"
-                            << "pcm." << kAlsaTestPcm << " {\n"
-                            << "    type null\n"
-                            << "    hint { show on description \"" << kAlsaTestPcmDescription << "\" }\n"
-                            << "}\n";
+        std::filesystem::create_directories(Folder());
+        const std::filesystem::path file = Folder() / "asound.conf";
+        std::ofstream conf(file);
+        conf << "<confdir:alsa.conf>\n"
+             << "pcm." << kAlsaTestPcm << " {\n"
+             << "    type null\n"
+             << "    hint { show on description \"" << kAlsaTestPcmDescription << "\" }\n"
+             << "}\n"
+             << FDefinitions;
+        conf.close();
+        ASSERT_TRUE(conf) << "cannot write the ALSA configuration " << file;
         ASSERT_EQ(::setenv("ALSA_CONFIG_PATH", file.c_str(), 1), 0);
     }
     void TearDown() override
     {
         std::error_code ignored;
-        std::filesystem::remove_all(FFolder, ignored);
+        std::filesystem::remove_all(Folder(), ignored);
     }
 private:
-    std::filesystem::path FFolder;
+    const std::string FDefinitions;
 };
 
 }   // namespace harvolin::testing

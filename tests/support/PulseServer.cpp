@@ -246,16 +246,10 @@ std::vector<std::string> TPulseServer::Environment() const
     return environment;
 }
 
-void TPulseServer::WriteAlsaConfiguration(const std::filesystem::path& file)
+std::string TPulseServer::AlsaDefinitions(const std::string& pcmName)
 {
-    std::ofstream conf(file);
     // The pulse plugin finds its server by PULSE_SERVER when the configuration names none.
-    conf << "<confdir:alsa.conf>\n"
-         << "pcm.!default { type pulse }\n"
-         << "ctl.!default { type pulse }\n";
-    conf.close();
-    if (!conf)
-        throw std::runtime_error("cannot write the ALSA configuration " + file.string());
+    return "pcm." + pcmName + " { type pulse }\nctl." + pcmName + " { type pulse }\n";
 }
 
 void TPulseServer::ServeThisProcess()

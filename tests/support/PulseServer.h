@@ -36,11 +36,11 @@ public:
     // The address a client connects to: "unix:<folder>/native".
     [[nodiscard]] std::string Address() const;
     [[nodiscard]] const std::filesystem::path& Folder() const noexcept { return FFolder; }
-    // Writes an ALSA configuration into file, for ALSA_CONFIG_PATH: the machine's own, then a `default`
-    // PCM that is ALSA's pulse plugin on the server PULSE_SERVER names. ALSA reads its configuration once
-    // per process, so a process writes it once and each server points the plugin at itself by
-    // ServeThisProcess().
-    static void WriteAlsaConfiguration(const std::filesystem::path& file);
+    // ALSA configuration text (for TAlsaTestEnvironment) defining a PCM and a control device of this name
+    // ("!default" to replace the machine's default) as ALSA's pulse plugin without a server of its own: it
+    // connects to the server PULSE_SERVER names. ALSA reads its configuration once per process, so a
+    // program defines the PCM once and each server points it at itself by ServeThisProcess().
+    [[nodiscard]] static std::string AlsaDefinitions(const std::string& pcmName);
     // Makes this server the one this process's clients (ALSA's pulse plugin) connect to, until the
     // fixture goes. Set while no other thread connects.
     void ServeThisProcess();

@@ -125,10 +125,12 @@ TToneAnalysis AnalyseTone(std::span<const std::int16_t> frames, std::uint16_t ch
 
     std::size_t spurBin = 0;
     double spurPower = -1.0;
+    double restPower = 0.0;
     for (std::size_t k = firstBin; k <= last; ++k)
     {
         if (k + kLobeBins >= toneBin && k <= toneBin + kLobeBins)
             continue;
+        restPower += power[k];
         if (power[k] > spurPower)
         {
             spurPower = power[k];
@@ -143,6 +145,11 @@ TToneAnalysis AnalyseTone(std::span<const std::int16_t> frames, std::uint16_t ch
         const std::size_t high = spurBin < toneBin ? toneBin - kLobeBins - 1 : last;
         result.SpurDbfs = lobeDbfs(spurBin, low, high);
     }
+    // Scaled as a sine's lobe is, the sum is the rest's mean power relative to a full-scale sine's: for
+    // noise of variance s^2 the positive bins hold N s^2 x sum(w^2) / 2, which reads as s^2 / (32768^2 / 2).
+    result.RestDbfs =
+        10.0 * std::log10(std::max(2.0 * restPower / (static_cast<double>(size) * windowEnergy), 1e-40) /
+                          (kFullScale * kFullScale / 2.0));
     return result;
 }
 

@@ -16,6 +16,7 @@ struct TToneAnalysis
     double LevelDbfs = -400.0;   // its power, summed over the window's main lobe
     double SpurFrequencyHz = 0.0;
     double SpurDbfs = -400.0;   // the strongest component outside the tone's main lobe and DC's
+    double RestDbfs = -400.0;   // all outside the tone's main lobe and DC's together (noise, every spur)
     std::size_t FftSize = 0;    // frames analysed (resolution: rate / FftSize)
 };
 
@@ -27,6 +28,11 @@ struct TToneAnalysis
 // channel does not exist.
 [[nodiscard]] TToneAnalysis AnalyseTone(std::span<const std::int16_t> frames, std::uint16_t channels,
                                         std::uint16_t channel, std::uint32_t rate, double skipSeconds = 0.05);
+
+// What must reach a device, the program's goal: the tone within kToneLevelToleranceDb of the level it was
+// sent at, and no other component above kSpurLimitDbfs.
+inline constexpr double kToneLevelToleranceDb = 0.1;
+inline constexpr double kSpurLimitDbfs = -95.0;
 
 // One sine of a synthesised signal: amplitude x sin(2 pi frequency t + phase), amplitude in 16-bit steps.
 struct TSine

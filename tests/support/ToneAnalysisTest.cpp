@@ -1,6 +1,7 @@
 #include "tests/support/ToneAnalysis.h"
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -41,6 +42,20 @@ TEST(ToneAnalysisTest, FindsASpurBeyondTheToneAndNotTheTonesOwnSkirt)
     const auto result = AnalyseTone(SynthesiseTones(sines, kRate, kFrames, 1), 1, 0, kRate);
     EXPECT_NEAR(result.SpurFrequencyHz, 1030.0, 2.0 * kRate / static_cast<double>(result.FftSize));
     EXPECT_NEAR(result.SpurDbfs, -60.0, 0.1);
+}
+
+TEST(ToneAnalysisTest, TheRestSumsEverySpurWithTheRoundingNoise)
+{
+    // Two spurs of equal level, 3 dB more together; rounding adds its -101 dBFS, well under a tenth of that.
+    const std::vector<TSine> sines{{1000.0, 32000.0, 0.0}, {5123.4, 320.0, 0.5}, {7345.6, 320.0, 1.5}};
+    const auto result = AnalyseTone(SynthesiseTones(sines, kRate, kFrames, 1), 1, 0, kRate);
+    EXPECT_NEAR(result.RestDbfs, AmplitudeToDbfs(320.0) + 10.0 * std::log10(2.0), 0.05);
+    EXPECT_NEAR(result.SpurDbfs, AmplitudeToDbfs(320.0), 0.05);
+
+    // Alone, the tone leaves only its rounding, a step's square / 12 as a full-scale sine's power.
+    const std::vector<TSine> tone{{1234.567, 32000.0, 0.0}};
+    const auto pure = AnalyseTone(SynthesiseTones(tone, kRate, kFrames, 1), 1, 0, kRate);
+    EXPECT_NEAR(pure.RestDbfs, 10.0 * std::log10((1.0 / 12.0) / (32768.0 * 32768.0 / 2.0)), 1.0);
 }
 
 TEST(ToneAnalysisTest, APure16BitToneHasNoSpurAboveTheRoundingFloor)
