@@ -157,6 +157,24 @@ public:
     TAlsaFailure Failure;
 };
 
+// A PCM that was set up, ran dry or was suspended is made ready to take writes again; any other state is
+// left as it is.
+void ReadyAfterStop(snd_pcm_t* pcm, TFailureTrap& failed)
+{
+    switch (snd_pcm_state(pcm))
+    {
+    case SND_PCM_STATE_SETUP:
+    case SND_PCM_STATE_XRUN:
+        (void)failed("snd_pcm_prepare", snd_pcm_prepare(pcm));
+        break;
+    case SND_PCM_STATE_SUSPENDED:
+        (void)failed("snd_pcm_recover", snd_pcm_recover(pcm, -ESTRPIPE, 1));
+        break;
+    default:
+        break;
+    }
+}
+
 // The rate the device plays at: the stream's where the device takes it; a sound server's own rate for a
 // plugin PCM that takes any (ALSA converts there otherwise, or the server does); else the device's rate
 // nearest to the stream's, from kLowestGoodRate up where the device reaches that high. ALSA's own
@@ -515,14 +533,8 @@ TDeviceResult TAlsaAudioDevice::Start()
     case SND_PCM_STATE_PAUSED:
         (void)failed("snd_pcm_pause", snd_pcm_pause(state.Pcm, 0));
         break;
-    case SND_PCM_STATE_SETUP:
-    case SND_PCM_STATE_XRUN:
-        (void)failed("snd_pcm_prepare", snd_pcm_prepare(state.Pcm));
-        break;
-    case SND_PCM_STATE_SUSPENDED:
-        (void)failed("snd_pcm_recover", snd_pcm_recover(state.Pcm, -ESTRPIPE, 1));
-        break;
     default:
+        ReadyAfterStop(state.Pcm, failed);
         break;
     }
     if (failed.Ok())
@@ -562,14 +574,8 @@ void TAlsaAudioDevice::Pause()
                    failed("snd_pcm_prepare", snd_pcm_prepare(state.Pcm)));
         }
         break;
-    case SND_PCM_STATE_SETUP:
-    case SND_PCM_STATE_XRUN:
-        (void)failed("snd_pcm_prepare", snd_pcm_prepare(state.Pcm));
-        break;
-    case SND_PCM_STATE_SUSPENDED:
-        (void)failed("snd_pcm_recover", snd_pcm_recover(state.Pcm, -ESTRPIPE, 1));
-        break;
     default:
+        ReadyAfterStop(state.Pcm, failed);
         break;
     }
     if (failed.Ok())
