@@ -365,6 +365,9 @@ struct TAlsaAudioDevice::TState
     std::vector<std::int16_t> Converted;
     std::int64_t StreamTaken = 0;    // stream frames given to the converter since Open, less a Stop's drop
     std::int64_t StreamPlayed = 0;   // never decreases, never passes StreamTaken
+    // What a write waiting for room polls: the PCM's descriptors and Wake; the writing thread's alone, also
+    // while it polls without Lock. Kept, so that waiting 50 times a second does not allocate each time.
+    std::vector<pollfd> WaitDescriptors;
 
     void Signal() const noexcept
     {
@@ -663,7 +666,8 @@ TDeviceResult TAlsaAudioDevice::StoppedResult() const
 void TAlsaAudioDevice::WaitForRoom(std::unique_lock<std::mutex>& lock)
 {
     TState& state = *FState;
-    std::vector<pollfd> descriptors;
+    std::vector<pollfd>& descriptors = state.WaitDescriptors;
+    descriptors.clear();
     const snd_pcm_state_t pcmState = snd_pcm_state(state.Pcm);
     // A PCM that is not playing frees no room: only Start or Stop can end the wait, and both signal Wake.
     if (pcmState == SND_PCM_STATE_RUNNING || pcmState == SND_PCM_STATE_DRAINING)
