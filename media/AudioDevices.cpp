@@ -18,22 +18,6 @@ namespace
 constexpr char kAlsaDefaultPcm[] = "default";
 constexpr std::string_view kDeviceNamePrefix = "@device:";
 
-// ALSA's share of the catalogue: the only place that reaches the ALSA device unit.
-std::vector<TAlsaPcmHint> AlsaPlaybackPcms()
-{
-    return ListAlsaPlaybackPcms();
-}
-
-std::unique_ptr<IAudioDevice> MakeAlsaDevice(const std::string& pcmName)
-{
-    return std::make_unique<TAlsaAudioDevice>(pcmName);
-}
-
-bool MachineHasSoundCard()
-{
-    return AlsaSoundCardCount() > 0;
-}
-
 struct TNullRendererSettings
 {
     std::mutex Lock;
@@ -63,7 +47,7 @@ class TDefaultAudioDevice final : public IAudioDevice
 {
 public:
     explicit TDefaultAudioDevice(TNullAudioDevice::TOptions nullOptions)
-        : FAlsa(MakeAlsaDevice(kAlsaDefaultPcm)), FNullOptions(std::move(nullOptions))
+        : FAlsa(std::make_unique<TAlsaAudioDevice>(kAlsaDefaultPcm)), FNullOptions(std::move(nullOptions))
     {
         FActive.store(FAlsa.get(), std::memory_order_release);
     }
@@ -74,7 +58,7 @@ public:
     TDeviceResult Open(const TPcmFormat& format) override
     {
         TDeviceResult opened = FAlsa->Open(format);
-        if (opened.Ok() || MachineHasSoundCard())
+        if (opened.Ok() || AlsaSoundCardCount() > 0)
         {
             FActive.store(FAlsa.get(), std::memory_order_release);
             return opened;
@@ -180,7 +164,7 @@ private:
         switch (FKind)
         {
         case TRendererKind::Alsa:
-            return MakeAlsaDevice(FPcmName);
+            return std::make_unique<TAlsaAudioDevice>(FPcmName);
         case TRendererKind::Null:
             return std::make_unique<TNullAudioDevice>(NullRendererOptions());
         case TRendererKind::Default:
@@ -226,7 +210,7 @@ TNullAudioDevice::TOptions NullRendererOptions()
 std::vector<TRefPtr<IMoniker>> ListAudioRenderers()
 {
     std::vector<TRefPtr<IMoniker>> monikers;
-    for (const TAlsaPcmHint& hint : AlsaPlaybackPcms())
+    for (const TAlsaPcmHint& hint : ListAlsaPlaybackPcms())
         monikers.push_back(MakeAlsaMoniker(hint));
     monikers.push_back(MakeNullMoniker());
     return monikers;
@@ -261,7 +245,7 @@ TRefPtr<IMoniker> ParseAudioRendererDisplayName(std::string_view displayName)
         return nullptr;
     // A PCM that ALSA does not list (a plain "hw:0,0") can still be opened: it is named by itself.
     const std::string_view pcmName = tail.substr(1);
-    for (const TAlsaPcmHint& hint : AlsaPlaybackPcms())
+    for (const TAlsaPcmHint& hint : ListAlsaPlaybackPcms())
         if (hint.Name == pcmName)
             return MakeAlsaMoniker(hint);
     return MakeAlsaMoniker({std::string(pcmName), std::string()});
