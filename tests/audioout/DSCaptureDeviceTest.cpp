@@ -1,9 +1,12 @@
 #include "audioout/ALDSOutputDevice.h"
 #include "audioout/DSCaptureDevice.h"
 #include "tests/support/AlsaTestConfig.h"
+#include "tests/support/TestThreads.h"
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harvolin
@@ -253,6 +256,37 @@ TEST(TDSFilterItem, NamesAFilterAmongAllAndStoresItUnlessNone)
     ASSERT_EQ(copy.Count(), 2u);
     EXPECT_EQ(copy.Items(0).FilterName(), kNullAudioRendererFriendlyName);
     EXPECT_EQ(copy.Items(0).StoredDisplayName(), kNullAudioRendererDisplayName);
+}
+
+// The name setter waits for the audio output's processing, which holds the input pin's write section, and
+// tells the owner of the change while it still holds the section itself.
+TEST(TDSAudioOutputDeviceConcurrency, NameChangeWaitsForTheLockAndNotifiesUnderIt)
+{
+    TOWObject pin;
+    std::int32_t writeHoldsInCallback = 0;
+    int changes = 0;
+    TDSAudioOutputDevice device(nullptr, &pin,
+                                [&]
+                                {
+                                    ++changes;
+                                    writeHoldsInCallback = pin.WriteCount();
+                                });
+    TRefPtr<IOWLockSection> held;
+    THoldingThread processing([&] { held = pin.GetWriteLockSection(); }, [&] { held = nullptr; });
+    ASSERT_TRUE(processing.Entered.WaitFor(kPatience));
+
+    std::thread window([&] { device.SetDeviceName("Twin Card"); });
+    // The setter counts as a waiting writer while the other thread holds the section.
+    ASSERT_TRUE(Eventually([&] { return pin.WriteCount() == 2; }));
+    EXPECT_EQ(changes, 0);
+    processing.Leave();
+    window.join();
+
+    EXPECT_EQ(device.DeviceName(), "Twin Card");
+    EXPECT_EQ(device.StoredDisplayName(), kTwinOneDisplay);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(writeHoldsInCallback, 1);
+    EXPECT_EQ(pin.WriteCount(), 0);
 }
 
 }   // namespace
