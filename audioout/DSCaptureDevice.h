@@ -204,7 +204,7 @@ class TDSFilterItems final : public TOWExtCollection
 public:
     explicit TDSFilterItems(TPersistent* owner) : TOWExtCollection(owner) {}
 
-    [[nodiscard]] TDSFilterItem& Add();
+    TDSFilterItem& Add();
     [[nodiscard]] TDSFilterItem& Items(std::size_t index) const;
     // Copies the items of another filter list.
     void Assign(const TPersistent& source) override;

@@ -5,8 +5,6 @@
 #include "media/RunningObjectTable.h"
 #include "pins/OWLockGroups.h"
 #include "rtl/Threads.h"
-#include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace harvolin
@@ -18,59 +16,10 @@ namespace
 // The running object table keeps the graph alive while it is registered.
 constexpr std::uint32_t kRotFlagsKeepAlive = 1;
 
-std::string UpperCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string TakeTaskText(char* text)
-{
-    std::string result = text == nullptr ? std::string() : std::string(text);
-    CoTaskMemFree(text);
-    return result;
-}
-
-// The moniker of the registered filter whose display name is displayName, as the listing of all filters
-// gives it (entries without a friendly name are not listed); null when none.
-TRefPtr<IMoniker> FindFilterMoniker(const std::string& displayName)
-{
-    void* made = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC, IFilterMapper2::kIID, &made)))
-        return nullptr;
-    const TRefPtr<IFilterMapper2> mapper = AdoptRef(static_cast<IFilterMapper2*>(made));
-    IEnumMoniker* listed = nullptr;
-    if (mapper->EnumMatchingFilters(&listed, 0, false, MERIT_DO_NOT_USE, false, 0, nullptr, nullptr, nullptr,
-                                    false, false, 0, nullptr, nullptr, nullptr) != S_OK)
-        return nullptr;
-    const TRefPtr<IEnumMoniker> monikers = AdoptRef(listed);
-    for (;;)
-    {
-        IMoniker* next = nullptr;
-        std::uint32_t fetched = 0;
-        if (monikers->Next(1, &next, &fetched) != S_OK || fetched != 1)
-            return nullptr;
-        TRefPtr<IMoniker> moniker = AdoptRef(next);
-        void* bag = nullptr;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IPropertyBag::kIID, &bag)))
-            continue;
-        const TRefPtr<IPropertyBag> properties = AdoptRef(static_cast<IPropertyBag*>(bag));
-        std::string friendlyName;
-        if (FAILED(properties->Read("FriendlyName", &friendlyName)) ||
-            friendlyName.find_first_not_of(" \t\r\n") == std::string::npos)
-            continue;
-        char* name = nullptr;
-        if (FAILED(moniker->GetDisplayName(nullptr, nullptr, &name)))
-            continue;
-        if (TakeTaskText(name) == displayName)
-            return moniker;
-    }
-}
-
 }   // namespace
 
-TDSGraph::TDSGraph(TComponent* owner, TOWObject* inputPin) : FOwner(owner), FInputPin(inputPin)
+TDSGraph::TDSGraph(TComponent* owner, TOWObject* inputPin)
+    : FOwner(owner), FAdditionalFilters(this), FInputPin(inputPin)
 {
     FComInitialized = SUCCEEDED(CoInitialize(nullptr));
     try
@@ -88,7 +37,7 @@ TDSGraph::TDSGraph(TComponent* owner, TOWObject* inputPin) : FOwner(owner), FInp
 
 TDSGraph::~TDSGraph()
 {
-    FAdditionalFilters.clear();
+    FAdditionalFilters.Clear();
     // On the owner thread no handler call is under way once the window is gone.
     FWindow.reset();
     if (FComInitialized)
@@ -101,6 +50,7 @@ const TClassInfo& TDSGraph::StaticClassInfo()
     {
         using T = TDSGraph;
         TPropertyList<T> properties;
+        properties.Object("AdditionalFilters", [](T& g) { return &g.FAdditionalFilters; });
         properties.Boolean(
             "Register", [](const T& g) { return g.Register(); }, [](T& g, bool v) { g.SetRegister(v); },
             false);
@@ -114,7 +64,7 @@ void TDSGraph::Assign(const TPersistent& source)
     const auto* other = dynamic_cast<const TDSGraph*>(&source);
     if (other == nullptr)
         return TPersistent::Assign(source);
-    FAdditionalFilters = other->FAdditionalFilters;
+    FAdditionalFilters.Assign(other->FAdditionalFilters);
     SetRegister(other->FRegister);
 }
 
@@ -183,23 +133,25 @@ bool TDSGraph::CreateFilterGraph()
 bool TDSGraph::AddAdditionalFilters()
 {
     bool allAdded = true;
-    for (std::size_t i = 0; i < FAdditionalFilters.size(); ++i)
-        allAdded = AddFilter(FAdditionalFilters[i], i) && allAdded;
+    for (std::size_t i = 0; i < FAdditionalFilters.Count(); ++i)
+        allAdded = AddFilter(FAdditionalFilters.Items(i), i) && allAdded;
     return allAdded;
 }
 
-bool TDSGraph::AddFilter(const TDSFilterChoice& choice, std::size_t index)
+bool TDSGraph::AddFilter(const TDSFilterItem& item, std::size_t index)
 {
-    if (!FFilterGraph || UpperCase(choice.FilterName) == "NONE")
+    if (!FFilterGraph || DSUpperCase(item.FilterName()) == "NONE")
         return false;
-    const TRefPtr<IMoniker> moniker = FindFilterMoniker(choice.DisplayName);
+    TVLDSCapDeviceList filters;
+    filters.EnumerateAllFilters();
+    const TRefPtr<IMoniker> moniker = filters.MonikerByDisplayName(item.StoredDisplayName());
     if (!moniker)
         return false;
     void* bound = nullptr;
     if (FAILED(moniker->BindToObject(nullptr, nullptr, IBaseFilter::kIID, &bound)) || bound == nullptr)
         return false;
     const TRefPtr<IBaseFilter> filter = AdoptRef(static_cast<IBaseFilter*>(bound));
-    const std::string name = choice.FilterName + "(Additional " + std::to_string(index + 1) + ")";
+    const std::string name = item.FilterName() + "(Additional " + std::to_string(index + 1) + ")";
     return SUCCEEDED(FFilterGraph->AddFilter(filter.Get(), name.c_str()));
 }
 

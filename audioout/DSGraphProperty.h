@@ -1,4 +1,5 @@
 #pragma once
+#include "audioout/DSCaptureDevice.h"
 #include "media/FilterGraph.h"
 #include "pins/OWLockGroups.h"
 #include "rtl/MessageWindow.h"
@@ -9,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace harvolin
 {
@@ -34,14 +34,6 @@ inline constexpr std::uint32_t kDSGraphEventMessage = 1025;
 inline constexpr char kDSGraphRotNameFormat[] = "FilterGraph %8p pid %8x";
 inline constexpr char kDSCannotBuildGraph[] = "Can't build DirectShow graph.";
 
-// A filter chosen to be added to every graph: the name it enters the graph under (with a suffix) and the
-// display name of its moniker in the filter mapper's listing. "None" (any case) chooses no filter.
-struct TDSFilterChoice
-{
-    std::string FilterName = "None";
-    std::string DisplayName;
-};
-
 // The audio output's graph options and the platform work behind them: makes the filter graph, adds the
 // extra filters, registers the active graph in the running object table on request, pumps the graph's
 // events through a hidden window and reports errors (OnError, else EDSException).
@@ -62,17 +54,15 @@ public:
 
     [[nodiscard]] static const TClassInfo& StaticClassInfo();
     [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
-    // Copies Register and the filter choices of another TDSGraph; handlers and the graph stay as they are.
+    // Copies Register and the additional filters of another TDSGraph; handlers and the graph stay as they
+    // are.
     void Assign(const TPersistent& source) override;
 
-    [[nodiscard]] const std::vector<TDSFilterChoice>& AdditionalFilters() const noexcept
-    {
-        return FAdditionalFilters;
-    }
-    void SetAdditionalFilters(std::vector<TDSFilterChoice> filters)
-    {
-        FAdditionalFilters = std::move(filters);
-    }
+    // The filters added to every graph built.
+    [[nodiscard]] TDSFilterItems& AdditionalFilters() noexcept { return FAdditionalFilters; }
+    [[nodiscard]] const TDSFilterItems& AdditionalFilters() const noexcept { return FAdditionalFilters; }
+    // Copies the items.
+    void SetAdditionalFilters(const TDSFilterItems& filters) { FAdditionalFilters.Assign(filters); }
     [[nodiscard]] bool Register() const noexcept { return FRegister; }
     // While active, registers (false to true) or revokes (true to false) at once.
     void SetRegister(bool value);
@@ -95,8 +85,9 @@ public:
     // Makes the filter graph unless one is held. On failure reports kDSCannotBuildGraph with the code
     // (ReportError: may raise EDSException) and returns false.
     bool CreateFilterGraph();
-    // Adds every chosen filter under FilterName + "(Additional <i+1>)"; tries them all and returns whether
-    // all went in. A choice whose display name is not in the filter mapper's listing fails.
+    // Adds every additional filter under FilterName + "(Additional <i+1>)"; tries them all and returns
+    // whether all went in. An item naming "None", or one whose stored display name is not in the listing of
+    // every registered filter, fails.
     bool AddAdditionalFilters();
     // Registers the graph in the running object table when Register is set; failures are not errors.
     void Activate();
@@ -124,13 +115,13 @@ private:
     void RevokeFromTable();
     void HandleMessage(const TMessage& message);
     void PumpEvents();
-    [[nodiscard]] bool AddFilter(const TDSFilterChoice& choice, std::size_t index);
+    [[nodiscard]] bool AddFilter(const TDSFilterItem& item, std::size_t index);
 
     bool FRegister = false;
     TComponent* FOwner;
     std::uint32_t FRotCookie = 0;   // 0 while not registered
     bool FActive = false;
-    std::vector<TDSFilterChoice> FAdditionalFilters;
+    TDSFilterItems FAdditionalFilters;
     TDSErrorEvent FOnError;         // guarded by the input pin's write-lock section
     TDSWarningEvent FOnWarning;     // guarded by the input pin's write-lock section
     TDSNotifyEvent FOnGraphBuilt;   // guarded by the input pin's write-lock section

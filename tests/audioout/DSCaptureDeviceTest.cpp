@@ -1,6 +1,7 @@
 #include "audioout/ALDSOutputDevice.h"
 #include "audioout/DSCaptureDevice.h"
 #include "tests/support/AlsaTestConfig.h"
+#include "tests/support/RecordingFiler.h"
 #include "tests/support/TestThreads.h"
 #include <gtest/gtest.h>
 
@@ -32,25 +33,7 @@ const auto* const GAlsaConfig =
 const std::string kTwinOneDisplay = "@device:alsa:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\twinone";
 const std::string kTwinTwoDisplay = "@device:alsa:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\twintwo";
 
-// Records what an object offers to store beside its published properties.
-class TRecordingFiler final : public TFiler
-{
-public:
-    void DefineProperty(std::string_view name, const std::function<void(const TDescValue&)>& read,
-                        const std::function<TDescValue()>& write, bool hasData) override
-    {
-        Name = name;
-        Read = read;
-        HasData = hasData;
-        if (hasData)
-            Written = write();
-    }
-
-    std::string Name;
-    std::function<void(const TDescValue&)> Read;
-    bool HasData = false;
-    TDescValue Written;
-};
+using testing::TRecordingFiler;
 
 TEST(TVLDSCapDeviceList, NamesTwinsApartAndLooksUpBothWays)
 {

@@ -7,6 +7,7 @@
 #include "rtl/Component.h"
 #include "rtl/Diagnostics.h"
 #include "rtl/Threads.h"
+#include "tests/support/RecordingFiler.h"
 #include <chrono>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -189,25 +190,58 @@ TEST_F(DSGraphPropertyTest, AReleasedGraphSendsNoMoreEvents)
 TEST_F(DSGraphPropertyTest, TheFirstAdditionalFilterEntersUnderItsNameAndNumberOne)
 {
     ASSERT_TRUE(FGraph.CreateFilterGraph());
-    FGraph.SetAdditionalFilters({{"Null", kNullAudioRendererDisplayName}});
+    TDSFilterItem& item = FGraph.AdditionalFilters().Add();
+    item.SetFilterName(kNullAudioRendererFriendlyName);
+    ASSERT_EQ(item.StoredDisplayName(), kNullAudioRendererDisplayName);
     EXPECT_TRUE(FGraph.AddAdditionalFilters());
     IBaseFilter* found = nullptr;
-    ASSERT_EQ(FGraph.FilterGraph()->FindFilterByName("Null(Additional 1)", &found), S_OK);
+    ASSERT_EQ(FGraph.FilterGraph()->FindFilterByName(
+                  (std::string(kNullAudioRendererFriendlyName) + "(Additional 1)").c_str(), &found),
+              S_OK);
     found->Release();
 }
 
 TEST_F(DSGraphPropertyTest, EveryAdditionalFilterIsTriedWhenOneCannotBeAdded)
 {
     ASSERT_TRUE(FGraph.CreateFilterGraph());
-    FGraph.SetAdditionalFilters({{"None", kNullAudioRendererDisplayName},
-                                 {"Gone", "@device:null:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\gone"},
-                                 {"Null", kNullAudioRendererDisplayName}});
+    TDSFilterItems& filters = FGraph.AdditionalFilters();
+    filters.Add();   // names no filter
+    // Chosen on a machine that had this filter: the stored description names it, this machine lists none.
+    testing::TRecordingFiler gone;
+    filters.Add().DefineProperties(gone);
+    gone.Read(TDescValue::List({TDescValue::String("@device:null:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\gone"),
+                                TDescValue::String("Gone")}));
+    filters.Add().SetFilterName(kNullAudioRendererFriendlyName);
     EXPECT_FALSE(FGraph.AddAdditionalFilters());
     IBaseFilter* found = nullptr;
     EXPECT_NE(FGraph.FilterGraph()->FindFilterByName("None(Additional 1)", &found), S_OK);
     EXPECT_NE(FGraph.FilterGraph()->FindFilterByName("Gone(Additional 2)", &found), S_OK);
-    ASSERT_EQ(FGraph.FilterGraph()->FindFilterByName("Null(Additional 3)", &found), S_OK);
+    ASSERT_EQ(FGraph.FilterGraph()->FindFilterByName(
+                  (std::string(kNullAudioRendererFriendlyName) + "(Additional 3)").c_str(), &found),
+              S_OK);
     found->Release();
+}
+
+TEST_F(DSGraphPropertyTest, AssigningCopiesTheRegisterFlagAndTheFiltersButNotTheHandlers)
+{
+    TComponentPtr<TComponent> otherOwner = MakeComponent<TComponent>();
+    TALOWAudioSinkPin otherPin{otherOwner.get(), [](auto&&...) { return true; }};
+    TDSGraph source{otherOwner.get(), &otherPin};
+    source.SetRegister(true);
+    source.AdditionalFilters().Add().SetFilterName(kNullAudioRendererFriendlyName);
+    bool sourceHandlerCalled = false;
+    source.SetOnError([&](TComponent*, const std::string&, std::int32_t, bool& handled)
+                      { sourceHandlerCalled = handled = true; });
+
+    FGraph.Assign(source);
+    source.AdditionalFilters().Items(0).SetFilterName("");
+
+    EXPECT_TRUE(FGraph.Register());
+    ASSERT_EQ(FGraph.AdditionalFilters().Count(), 1U);
+    EXPECT_EQ(FGraph.AdditionalFilters().Items(0).FilterName(), kNullAudioRendererFriendlyName);
+    EXPECT_EQ(FGraph.AdditionalFilters().Items(0).StoredDisplayName(), kNullAudioRendererDisplayName);
+    EXPECT_THROW(FGraph.ReportError("copied?", E_FAIL), EDSException);
+    EXPECT_FALSE(sourceHandlerCalled);
 }
 
 TEST(DSGraphLifetimeTest, TheGraphObjectBalancesItsObjectModelInitialisation)
