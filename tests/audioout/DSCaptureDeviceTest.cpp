@@ -1,5 +1,8 @@
 #include "audioout/ALDSOutputDevice.h"
 #include "audioout/DSCaptureDevice.h"
+#include "rtl/Component.h"
+#include "rtl/DescriptionReader.h"
+#include "rtl/DescriptionWriter.h"
 #include "tests/support/AlsaTestConfig.h"
 #include "tests/support/RecordingFiler.h"
 #include "tests/support/TestThreads.h"
@@ -149,6 +152,45 @@ TEST_F(TDSAudioOutputDeviceTest, DataStoresChosenDeviceButNotDefault)
     EXPECT_EQ(copy.StoredDisplayName(), kTwinTwoDisplay);
     EXPECT_THROW(reader.Read(TDescValue::List({TDescValue::String("only one")})), EReadError);
     EXPECT_EQ(copy.DeviceName(), "Twin Card (2)") << "a bad value loses nothing";
+}
+
+// Holds an output device as the audio output does, so that it can be written and read as a stored
+// description.
+class TDeviceHolder final : public TComponent
+{
+public:
+    explicit TDeviceHolder(TComponent* owner) : TComponent(owner) {}
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info(
+            "TDeviceHolder", &TComponent::StaticClassInfo(),
+            TPropertyList<TDeviceHolder>()
+                .Object("AudioOutputDevice", [](TDeviceHolder& o) { return &o.Device; })
+                .Take());
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    TDSAudioOutputDevice Device{this, nullptr, nullptr};
+};
+
+TEST(TDSAudioOutputDeviceDescription, ChoicesSurviveAStoredDescription)
+{
+    RegisterComponentClass<TDeviceHolder>();
+    TComponentPtr<TDeviceHolder> holder = MakeComponent<TDeviceHolder>();
+    holder->SetName("Holder");
+    const std::string defaultText = WriteDescription(*holder);
+    EXPECT_EQ(defaultText.find("Data"), std::string::npos) << defaultText;
+
+    holder->Device.SetDeviceName("Twin Card (2)");
+    const std::string text = WriteDescription(*holder);
+
+    const TComponentPtr<TComponent> read = ReadComponent(text);
+    const TDSAudioOutputDevice& device = dynamic_cast<TDeviceHolder&>(*read).Device;
+    EXPECT_EQ(device.DeviceName(), "Twin Card (2)");
+    EXPECT_EQ(device.StoredDisplayName(), kTwinTwoDisplay);
+    EXPECT_EQ(WriteDescription(*read), text);
 }
 
 TEST_F(TDSAudioOutputDeviceTest, ResolvesTheChosenDeviceByItsDisplayName)
