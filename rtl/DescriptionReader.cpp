@@ -124,17 +124,22 @@ private:
 
     static void Assign(TComponent& component, const TDescAssignment& assignment)
     {
+        Assign(component, Describe(component), assignment);
+    }
+
+    // Sets one assignment on target, a component or a collection item, which messages call where.
+    static void Assign(TPersistent& target, const std::string& where, const TDescAssignment& assignment)
+    {
         const std::string path = JoinPath(assignment.Path);
         const std::vector<std::string> lead(assignment.Path.begin(), assignment.Path.end() - 1);
-        TPersistent& object = AtPosition(
-            assignment.Position, "", [&]() -> TPersistent& { return ResolvePropertyPath(component, lead); });
+        TPersistent& object = AtPosition(assignment.Position, "",
+                                         [&]() -> TPersistent& { return ResolvePropertyPath(target, lead); });
         const std::string& name = assignment.Path.back();
-        const std::string context = "cannot set " + path + " of " + Describe(component) + ": ";
+        const std::string context = "cannot set " + path + " of " + where + ": ";
         if (const TPropertyInfo* property = object.ClassInfo().FindProperty(name))
         {
             if (property->Kind == TPropertyKind::pkClass)
-                throw EReadError(Where(assignment.Position) + "the property '" + name + "' of " +
-                                 object.ClassName() + " holds an object and takes no value");
+                return AssignCollection(object, *property, where + "." + path, assignment);
             if (!property->Set)
                 throw EReadError(Where(assignment.Position) + "the property '" + name + "' of " +
                                  object.ClassName() + " is read-only");
@@ -146,6 +151,36 @@ private:
         if (!filer.Taken())
             throw EReadError(Where(assignment.Position) + "unknown property '" + name + "' of " +
                              object.ClassName());
+    }
+
+    // A class-typed property takes a value only when it holds a collection, and then only a collection: the
+    // collection is cleared and gets one item per stored item, made by its AddItem(). where names the
+    // collection for the messages of its items ("W.Items").
+    static void AssignCollection(TPersistent& object, const TPropertyInfo& property, const std::string& where,
+                                 const TDescAssignment& assignment)
+    {
+        const std::string owner = "the property '" + property.Name + "' of " + object.ClassName();
+        auto* collection = dynamic_cast<TCollection*>(property.Object ? property.Object(object) : nullptr);
+        const bool isCollection = assignment.Value.Kind() == TDescValue::TKind::vkCollection;
+        if (collection == nullptr && isCollection)
+            throw EReadError(Where(assignment.Position) + owner + " holds no collection and takes no " +
+                             "collection");
+        if (collection == nullptr)
+            throw EReadError(Where(assignment.Position) + owner + " holds an object and takes no value");
+        if (!isCollection)
+            throw EReadError(Where(assignment.Position) + owner + " holds a collection: expected " +
+                             TDescValue::KindName(TDescValue::TKind::vkCollection) + ", found " +
+                             TDescValue::KindName(assignment.Value.Kind()));
+        const std::vector<TDescItem>& items = assignment.Value.AsCollection();
+        AtPosition(assignment.Position, "cannot clear " + where + ": ", [&] { collection->Clear(); });
+        for (std::size_t i = 0; i < items.size(); ++i)
+        {
+            const std::string itemName = where + "[" + std::to_string(i) + "]";
+            TCollectionItem& item = AtPosition(items[i].Position, "cannot add " + itemName + ": ",
+                                               [&]() -> TCollectionItem& { return collection->AddItem(); });
+            for (const TDescAssignment& itemAssignment : items[i].Assignments)
+                Assign(item, itemName, itemAssignment);
+        }
     }
 
     std::vector<TRead> FRead;   // in creation order, the top object first

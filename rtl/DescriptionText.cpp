@@ -270,14 +270,20 @@ private:
                 Fail("'object' or 'end'");
             if (word.empty())
                 Fail("a property name, 'object' or 'end'");
-            TDescAssignment assignment;
-            assignment.Position = Position();
-            assignment.Path = SplitPath(TakeName("a property name", true));
-            Expect('=');
-            SkipSpace();
-            assignment.Value = ParseValue(depth);
-            object.Assignments.push_back(std::move(assignment));
+            object.Assignments.push_back(ParseAssignment(depth));
         }
+    }
+
+    // An assignment of an object or an item at depth; the caller has checked that a name starts here.
+    TDescAssignment ParseAssignment(std::size_t depth)
+    {
+        TDescAssignment assignment;
+        assignment.Position = Position();
+        assignment.Path = SplitPath(TakeName("a property name", true));
+        Expect('=');
+        SkipSpace();
+        assignment.Value = ParseValue(depth);
+        return assignment;
     }
 
     TDescValue ParseValue(std::size_t depth)
@@ -300,6 +306,8 @@ private:
             return ParseList(depth + 1);
         if (c == '{')
             return ParseBinary();
+        if (c == '<')
+            return ParseCollection(depth + 1);
         Fail("a value");
     }
 
@@ -458,6 +466,42 @@ private:
         }
     }
 
+    TDescValue ParseCollection(std::size_t depth)
+    {
+        CheckNesting(depth);
+        ++FPos;
+        std::vector<TDescItem> items;
+        while (true)
+        {
+            SkipSpace();
+            if (Peek() == '>')
+            {
+                ++FPos;
+                return TDescValue::Collection(std::move(items));
+            }
+            if (!IsLetter(Peek()) || Word() != "item")
+                Fail("'item' or '>'");
+            TDescItem item;
+            item.Position = Position();
+            FPos += 4;
+            while (true)
+            {
+                SkipSpace();
+                const std::string_view word = IsLetter(Peek()) ? Word() : std::string_view();
+                if (word == "end")
+                {
+                    FPos += 3;
+                    break;
+                }
+                // An item holds no objects; "object" here would otherwise read as a property path.
+                if (word.empty() || word == "object")
+                    Fail("a property name or 'end'");
+                item.Assignments.push_back(ParseAssignment(depth));
+            }
+            items.push_back(std::move(item));
+        }
+    }
+
     TDescValue ParseBinary()
     {
         ++FPos;
@@ -568,6 +612,27 @@ void AppendHex(std::string& out, std::uint8_t byte)
     out.push_back(kHex[byte & 0xF]);
 }
 
+void CheckNestingToPrint(std::size_t depth)
+{
+    if (depth > kMaxDescriptionNesting)
+        Unprintable("lists and objects nest deeper than " + std::to_string(kMaxDescriptionNesting));
+}
+
+// The dotted path of an assignment, refused when it would not read back as one.
+std::string PrintPath(const std::vector<std::string>& parts)
+{
+    std::string path;
+    for (const std::string& part : parts)
+    {
+        CheckPart(part, "the property name");
+        path += (path.empty() ? "" : ".") + part;
+    }
+    // "end.x" and "objects" are paths, "end" and "object" are not.
+    if (path.empty() || IsKeyword(path))
+        Unprintable("the property path '" + path + "' cannot start an assignment");
+    return path;
+}
+
 std::string PrintValue(const TDescValue& value, std::size_t depth)
 {
     using enum TDescValue::TKind;
@@ -600,8 +665,7 @@ std::string PrintValue(const TDescValue& value, std::size_t depth)
     }
     case vkList:
     {
-        if (depth + 1 > kMaxDescriptionNesting)
-            Unprintable("lists and objects nest deeper than " + std::to_string(kMaxDescriptionNesting));
+        CheckNestingToPrint(depth + 1);
         std::string out = "(";
         for (const TDescValue& item : value.AsList())
         {
@@ -618,6 +682,19 @@ std::string PrintValue(const TDescValue& value, std::size_t depth)
             AppendHex(out, byte);
         return out + "}";
     }
+    case vkCollection:
+    {
+        CheckNestingToPrint(depth + 1);
+        std::string out = "<";
+        for (const TDescItem& item : value.AsCollection())
+        {
+            out += out.size() > 1 ? " item" : "item";
+            for (const TDescAssignment& assignment : item.Assignments)
+                out += ' ' + PrintPath(assignment.Path) + " = " + PrintValue(assignment.Value, depth + 1);
+            out += " end";
+        }
+        return out + ">";
+    }
     }
     return {};
 }
@@ -628,14 +705,29 @@ std::size_t CurrentColumn(const std::string& out)
     return lineStart == std::string::npos ? out.size() : out.size() - lineStart - 1;
 }
 
+void AppendAssignment(std::string& out, const TDescAssignment& assignment, std::size_t indent,
+                      std::size_t depth);
+
 // Appends value at the end of out, wrapped when it would reach beyond kWrapColumn; the items of a wrapped
-// list go on lines of their own, indent + 2 deep.
+// list go on lines of their own, indent + 2 deep. The items of a collection always do, whatever its length.
 void AppendValue(std::string& out, const TDescValue& value, std::size_t indent, std::size_t depth)
 {
     std::string single = PrintValue(value, depth);
     const bool wraps = CurrentColumn(out) + single.size() > kWrapColumn;
     const std::string inner(indent + 2, ' ');
-    if (wraps && value.Kind() == TDescValue::TKind::vkList && !value.AsList().empty())
+    if (value.Kind() == TDescValue::TKind::vkCollection && !value.AsCollection().empty())
+    {
+        out += '<';
+        for (const TDescItem& item : value.AsCollection())
+        {
+            out += '\n' + inner + "item\n";
+            for (const TDescAssignment& assignment : item.Assignments)
+                AppendAssignment(out, assignment, indent + 4, depth + 1);
+            out += inner + "end";
+        }
+        out += '>';
+    }
+    else if (wraps && value.Kind() == TDescValue::TKind::vkList && !value.AsList().empty())
     {
         out += '(';
         for (const TDescValue& item : value.AsList())
@@ -665,10 +757,18 @@ void AppendValue(std::string& out, const TDescValue& value, std::size_t indent, 
         out += single;
 }
 
+// One line (more for a wrapped value) at indent; depth is that of the object or collection it belongs to.
+void AppendAssignment(std::string& out, const TDescAssignment& assignment, std::size_t indent,
+                      std::size_t depth)
+{
+    out += std::string(indent, ' ') + PrintPath(assignment.Path) + " = ";
+    AppendValue(out, assignment.Value, indent, depth);
+    out += '\n';
+}
+
 void AppendObject(std::string& out, const TDescObject& object, std::size_t indent, std::size_t depth)
 {
-    if (depth > kMaxDescriptionNesting)
-        Unprintable("lists and objects nest deeper than " + std::to_string(kMaxDescriptionNesting));
+    CheckNestingToPrint(depth);
     if (!object.Name.empty())
         CheckPart(object.Name, "the object name");
     CheckPart(object.ClassName, "the class name");
@@ -678,20 +778,7 @@ void AppendObject(std::string& out, const TDescObject& object, std::size_t inden
         out += object.Name + ": ";
     out += object.ClassName + '\n';
     for (const TDescAssignment& assignment : object.Assignments)
-    {
-        std::string path;
-        for (const std::string& part : assignment.Path)
-        {
-            CheckPart(part, "the property name");
-            path += (path.empty() ? "" : ".") + part;
-        }
-        // "end.x" and "objects" are paths, "end" and "object" are not.
-        if (path.empty() || IsKeyword(path))
-            Unprintable("the property path '" + path + "' cannot start an assignment");
-        out += pad + "  " + path + " = ";
-        AppendValue(out, assignment.Value, indent + 2, depth);
-        out += '\n';
-    }
+        AppendAssignment(out, assignment, indent + 2, depth);
     for (const TDescObject& child : object.Children)
         AppendObject(out, child, indent + 2, depth + 1);
     out += pad + "end\n";

@@ -21,6 +21,7 @@ namespace harvolin
 //   path        = part { "." part }                         no white space around the dots
 //   part        = ( letter | "_" ) { letter | digit | "_" } ASCII letters and digits
 //   value       = integer | float | string | identifier | "True" | "False" | set | list | binary
+//               | collection
 //   integer     = [ "+" | "-" ] digit { digit }             signed 64-bit; anything beyond is an error
 //   float       = [ "+" | "-" ] digits ( "." digits [ exponent ] | exponent )
 //               | ( "+" | "-" ) ( "Inf" | "NaN" )
@@ -31,6 +32,8 @@ namespace harvolin
 //   set         = "[" [ part { "," part } ] "]"
 //   list        = "(" { value } ")"
 //   binary      = "{" { hex hex } "}"                       white space allowed between the bytes
+//   collection  = "<" { item } ">"
+//   item        = "item" { assignment } "end"               paths relative to the item
 //
 // "#n" is the byte n (0 to 255); the printer writes it for control bytes, DEL and bytes that are not part
 // of a valid UTF-8 sequence, and writes valid UTF-8 sequences as they are, so any byte string round-trips
@@ -43,25 +46,15 @@ namespace harvolin
 // that it would read as zero, is an error rather than a silent infinity or 0.
 //
 // "object" and "end" are keywords where an object or an assignment may start, so neither is a property path
-// of its own ("end.x" is one).
+// of its own ("end.x" is one); "item" is a keyword only where an item may start, inside "<" and ">".
 //
-// Objects and lists nest at most kMaxDescriptionNesting deep together, so that parsing, printing and
-// destroying a tree never run out of stack.
+// The printer writes a collection with items over several lines, "item" two columns deeper than the
+// assignment, the item's assignments two deeper again, and the closing ">" right after the last "end"; an
+// empty collection is "<>".
+//
+// Objects, lists and collections nest at most kMaxDescriptionNesting deep together (an item is no level of
+// its own), so that parsing, printing and destroying a tree never run out of stack.
 inline constexpr std::size_t kMaxDescriptionNesting = 100;
-
-// Where a token starts: 1-based line, 1-based column counted in bytes.
-struct TTextPosition
-{
-    int Line = 1;
-    int Column = 1;
-};
-
-struct TDescAssignment
-{
-    std::vector<std::string> Path;   // "AudioFormat.SampleRate" is {"AudioFormat", "SampleRate"}
-    TDescValue Value;
-    TTextPosition Position;   // of the path
-};
 
 struct TDescObject
 {
@@ -77,12 +70,13 @@ struct TDescObject
 [[nodiscard]] TDescObject ParseDescription(std::string_view text);
 
 // The text of a tree: two spaces of indentation per level, one assignment per line; a list or binary value
-// that would make its line longer than 100 columns is wrapped, one item (or 32 bytes) per line. Raises
+// that would make its line longer than 100 columns is wrapped, one item (or 32 bytes) per line; a collection
+// with items always takes several lines. Raises
 // EConvertError for a tree no text can express (a name that is no identifier, "True" as an identifier,
 // nesting beyond kMaxDescriptionNesting).
 [[nodiscard]] std::string PrintDescription(const TDescObject& object);
 
-// The text of one value as it appears on the right of "=", without wrapping.
+// The text of one value as it appears on the right of "=", without wrapping (a collection on one line too).
 [[nodiscard]] std::string PrintDescriptionValue(const TDescValue& value);
 
 }   // namespace harvolin

@@ -46,6 +46,21 @@ private:
     const std::vector<std::string>& FPrefix;
 };
 
+void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object,
+                   const std::vector<std::string>& prefix, std::vector<const TPersistent*>& ancestors);
+
+// Each item is stored as an object is, with paths relative to the item; the collection itself stores nothing
+// else. An empty collection is the default and the caller stores nothing for it.
+TDescValue DescribeItems(TCollection& collection, std::vector<const TPersistent*>& ancestors)
+{
+    ancestors.push_back(&collection);
+    std::vector<TDescItem> items(collection.Count());
+    for (std::size_t i = 0; i < collection.Count(); ++i)
+        AddProperties(items[i].Assignments, collection.Items(i), {}, ancestors);
+    ancestors.pop_back();
+    return TDescValue::Collection(std::move(items));
+}
+
 // ancestors holds the objects on the path from the component down to object, so that two objects holding
 // each other end the walk instead of looping.
 void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object,
@@ -60,6 +75,13 @@ void AddProperties(std::vector<TDescAssignment>& out, TPersistent& object,
             if (held == nullptr || dynamic_cast<TComponent*>(held) != nullptr ||
                 std::find(ancestors.begin(), ancestors.end(), held) != ancestors.end())
                 continue;
+            if (auto* collection = dynamic_cast<TCollection*>(held))
+            {
+                if (collection->Count() > 0)
+                    out.push_back(
+                        {Extend(prefix, property->Name), DescribeItems(*collection, ancestors), {}});
+                continue;
+            }
             AddProperties(out, *held, Extend(prefix, property->Name), ancestors);
             continue;
         }

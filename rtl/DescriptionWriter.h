@@ -12,7 +12,8 @@ namespace harvolin
 // For each object: every published property, in the order of Properties(), that has both Get and Set and
 // whose value differs from its Default (floats compare by bits, so -0.0 is stored against a default of 0.0);
 // a class-typed property contributes the stored values of the object it holds under a "Property." prefix
-// (none when it holds a component or nothing, or an object already being written further up the path);
+// (none when it holds a component or nothing, or an object already being written further up the path), or
+// one collection value when it holds a TCollection with items, each item stored as an object is;
 // then the extra values of the object's DefineProperties whose hasData is true. So a sub-object's extra
 // values follow its published ones ("OutputPin.SinkPins").
 //

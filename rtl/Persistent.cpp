@@ -43,6 +43,8 @@ std::string TDescValue::KindName(TKind kind)
         return "a list";
     case TKind::vkBinary:
         return "binary data";
+    case TKind::vkCollection:
+        return "a collection";
     }
     return "a value";
 }
@@ -117,6 +119,13 @@ const std::vector<std::uint8_t>& TDescValue::AsBinary() const
     if (Kind() != TKind::vkBinary)
         Mismatch(TKind::vkBinary);
     return std::get<std::vector<std::uint8_t>>(FValue);
+}
+
+const std::vector<TDescItem>& TDescValue::AsCollection() const
+{
+    if (Kind() != TKind::vkCollection)
+        Mismatch(TKind::vkCollection);
+    return std::get<TItems>(FValue).Items;
 }
 
 TClassInfo::TClassInfo(std::string className, const TClassInfo* parent, std::vector<TPropertyInfo> properties)
@@ -243,6 +252,17 @@ void TCollectionItem::SetDisplayName(std::string name)
 TCollection::~TCollection()
 {
     Clear();
+}
+
+const TClassInfo& TCollection::StaticClassInfo()
+{
+    static const TClassInfo info("TCollection", &TPersistent::StaticClassInfo(), {});
+    return info;
+}
+
+TCollectionItem& TCollection::AddItem()
+{
+    throw EReadError(ClassName() + " cannot make items: it does not know their class");
 }
 
 TCollectionItem& TCollection::Items(std::size_t index) const

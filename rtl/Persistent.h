@@ -16,6 +16,7 @@ namespace harvolin
 
 class TComponent;
 class TPersistent;
+struct TDescItem;
 
 // A stored description that cannot be read: malformed text, an unknown class or property, a value of the
 // wrong kind. The reader puts the line and column in front of the message.
@@ -38,7 +39,8 @@ public:
         vkBoolean,      // True / False
         vkSet,          // [a, b]
         vkList,         // ( ... ) of any values
-        vkBinary        // { hex bytes }
+        vkBinary,       // { hex bytes }
+        vkCollection    // < item ... end ... >: the items of a collection
     };
 
     TDescValue() : FValue(std::int64_t{0}) {}
@@ -63,6 +65,10 @@ public:
     {
         return TDescValue(std::move(bytes));
     }
+    [[nodiscard]] static TDescValue Collection(std::vector<TDescItem> items)
+    {
+        return TDescValue(TItems{std::move(items)});
+    }
 
     [[nodiscard]] TKind Kind() const noexcept { return static_cast<TKind>(FValue.index()); }
     // "an integer", "a string", ...: for messages.
@@ -79,6 +85,7 @@ public:
     [[nodiscard]] const std::vector<std::string>& AsSet() const;
     [[nodiscard]] const std::vector<TDescValue>& AsList() const;
     [[nodiscard]] const std::vector<std::uint8_t>& AsBinary() const;
+    [[nodiscard]] const std::vector<TDescItem>& AsCollection() const;
 
     [[nodiscard]] bool IsIdentifier(std::string_view name) const noexcept
     {
@@ -102,9 +109,14 @@ private:
         std::vector<std::string> Elements;
         friend bool operator==(const TSet&, const TSet&) = default;
     };
+    struct TItems
+    {
+        std::vector<TDescItem> Items;
+        friend bool operator==(const TItems&, const TItems&) = default;
+    };
     // In the order of TKind.
     using TVariant = std::variant<std::int64_t, double, TText, TName, bool, TSet, std::vector<TDescValue>,
-                                  std::vector<std::uint8_t>>;
+                                  std::vector<std::uint8_t>, TItems>;
 
     template <class T>
     explicit TDescValue(T value) : FValue(std::move(value))
@@ -113,6 +125,36 @@ private:
     [[noreturn]] void Mismatch(TKind expected) const;
 
     TVariant FValue;
+};
+
+// Where a token of a description text starts: 1-based line, 1-based column counted in bytes.
+struct TTextPosition
+{
+    int Line = 1;
+    int Column = 1;
+};
+
+// One property assignment of an object or a collection item. Positions say where the text stood and are no
+// part of the value: two assignments are equal when path and value are.
+struct TDescAssignment
+{
+    std::vector<std::string> Path;   // "AudioFormat.SampleRate" is {"AudioFormat", "SampleRate"}
+    TDescValue Value;
+    TTextPosition Position;   // of the path
+
+    friend bool operator==(const TDescAssignment& a, const TDescAssignment& b)
+    {
+        return a.Path == b.Path && a.Value == b.Value;
+    }
+};
+
+// One item of a collection value: its assignments, with paths relative to the item.
+struct TDescItem
+{
+    std::vector<TDescAssignment> Assignments;
+    TTextPosition Position;   // of the keyword "item"
+
+    friend bool operator==(const TDescItem& a, const TDescItem& b) { return a.Assignments == b.Assignments; }
 };
 
 enum class TPropertyKind : std::uint8_t
@@ -394,6 +436,9 @@ public:
     // Frees the items, last first.
     ~TCollection() override;
 
+    [[nodiscard]] static const TClassInfo& StaticClassInfo();
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
     // Makes an item owned by this collection, appended at the end.
     template <class T, class... TArgs>
     requires std::derived_from<T, TCollectionItem> T& Add(TArgs&&... args)
@@ -402,6 +447,11 @@ public:
         // constructor of a derived class throw.
         return *new T(*this, std::forward<TArgs>(args)...);
     }
+    // Appends a new item of this collection's kind, made as the collection's own callers make one: the
+    // reader of a stored description calls it once per stored item, then applies the item's values. The base
+    // knows no kind and raises EReadError, so a description cannot fill a collection that does not override
+    // this.
+    virtual TCollectionItem& AddItem();
     [[nodiscard]] std::size_t Count() const noexcept { return FItems.size(); }
     // Raises ERangeError outside [0, Count()).
     [[nodiscard]] TCollectionItem& Items(std::size_t index) const;

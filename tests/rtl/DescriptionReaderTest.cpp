@@ -183,6 +183,57 @@ TEST_F(DescriptionReaderTest, ComponentReadForNobodyHasNoOwner)
     EXPECT_EQ(static_cast<TTestWidget&>(*widget).FCount, 2);
 }
 
+TEST_F(DescriptionReaderTest, ACollectionValueReplacesTheItemsAndSetsEachAsAnObject)
+{
+    TTestWidget& widget = CreateComponent<TTestWidget>(*FOwner);
+    widget.FItems.Add<TTestItem>().FLabel = "old";
+    ReadDescription(widget, "object W: TTestWidget\n"
+                            "  Items = <\n"
+                            "    item\n"
+                            "      Weight = 4\n"
+                            "      Format.SampleRate = 96000\n"
+                            "      Data = ('d' 'n')\n"
+                            "    end\n"
+                            "    item\n"
+                            "      Label = 'second'\n"
+                            "    end>\n"
+                            "  Plain = <>\n"
+                            "end\n");
+    ASSERT_EQ(widget.FItems.Count(), 2U);
+    EXPECT_EQ(widget.FItems.Items(0).FLabel, "");
+    EXPECT_EQ(widget.FItems.Items(0).FWeight, 4);
+    EXPECT_EQ(widget.FItems.Items(0).FFormat.FSampleRate, 96000);
+    EXPECT_EQ(widget.FItems.Items(0).FData, (std::vector<std::string>{"d", "n"}));
+    EXPECT_EQ(widget.FItems.Items(1).FLabel, "second");
+    ReadDescription(widget, "object W: TTestWidget\n  Items = <>\nend\n");
+    EXPECT_EQ(widget.FItems.Count(), 0U);
+}
+
+TEST_F(DescriptionReaderTest, AFailedReadLeavesTheCallersCollectionWithTheItemsReadSoFar)
+{
+    TTestWidget& widget = CreateComponent<TTestWidget>(*FOwner);
+    widget.FItems.Add<TTestItem>().FLabel = "old";
+    try
+    {
+        ReadDescription(widget, "object W: TTestWidget\n"
+                                "  Items = <\n"
+                                "    item Label = 'a' end\n"
+                                "    item Label = 'b' Weight = 'heavy' Format.SampleRate = 8000 end\n"
+                                "    item Label = 'c' end>\n"
+                                "end\n");
+        FAIL() << "read a string into an integer";
+    }
+    catch (const EReadError& error)
+    {
+        EXPECT_EQ(error.Message(),
+                  "line 4, column 22: cannot set Weight of W.Items[1]: expected an integer, found a string");
+    }
+    ASSERT_EQ(widget.FItems.Count(), 2U);
+    EXPECT_EQ(widget.FItems.Items(0).FLabel, "a");
+    EXPECT_EQ(widget.FItems.Items(1).FLabel, "b");
+    EXPECT_EQ(widget.FItems.Items(1).FFormat.FSampleRate, 44100);
+}
+
 TEST_F(DescriptionReaderTest, EveryCorpusAndRegressionInputReadsOrRaisesReadError)
 {
     std::size_t replayed = 0;
@@ -257,7 +308,33 @@ INSTANTIATE_TEST_SUITE_P(
                        "component 'Existing'"},
         TReadErrorCase{"LoadedRaises",
                        "object W: TTestWidget\n  object C: TTestWidget\n    FailOnLoaded = True\n  end\nend",
-                       "line 2, column 3: C: widget refuses to load"}),
+                       "line 2, column 3: C: widget refuses to load"},
+        TReadErrorCase{"ValueForACollection", "object W: TTestWidget\n  Items = ('a')\nend",
+                       "line 2, column 3: the property 'Items' of TTestWidget holds a collection: expected a "
+                       "collection, found a list"},
+        TReadErrorCase{
+            "CollectionForAnObject", "object W: TTestWidget\n  Format = <>\nend",
+            "line 2, column 3: the property 'Format' of TTestWidget holds no collection and takes no "
+            "collection"},
+        TReadErrorCase{
+            "CollectionForNothing", "object W: TTestWidget\n  Buddy = <item end>\nend",
+            "line 2, column 3: the property 'Buddy' of TTestWidget holds no collection and takes no "
+            "collection"},
+        TReadErrorCase{"CollectionForAnInteger", "object W: TTestWidget\n  Count = <>\nend",
+                       "line 2, column 3: cannot set Count of W: expected an integer, found a collection"},
+        TReadErrorCase{
+            "UnknownItemProperty",
+            "object W: TTestWidget\n  object C: TTestWidget\n    Items = <\n      item\n      end\n"
+            "      item\n        Format.Colour = 1\n      end>\n  end\nend",
+            "line 7, column 9: unknown property 'Colour' of TTestFormat"},
+        TReadErrorCase{
+            "WrongItemExtraValueKind",
+            "object W: TTestWidget\n  Format.Tags = ()\n  Items = <item Data = {00} end>\nend",
+            "line 3, column 17: cannot set Data of W.Items[0]: expected a list, found binary data"},
+        TReadErrorCase{
+            "CollectionThatCannotMakeItems", "object W: TTestWidget\n  Plain = <\n    item end>\nend",
+            "line 3, column 5: cannot add W.Plain[0]: TCollection cannot make items: it does not know "
+            "their class"}),
     [](const ::testing::TestParamInfo<TReadErrorCase>& param) { return std::string(param.param.Name); });
 
 }   // namespace

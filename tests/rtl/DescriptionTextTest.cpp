@@ -161,6 +161,76 @@ TEST_F(DescriptionTextTest, NestingUpToTheLimitParses)
               std::string::npos);
 }
 
+TEST_F(DescriptionTextTest, CollectionItemsParseWithRelativePathsAndPrintBackExactly)
+{
+    const std::string text = "object W: TTestWidget\n"
+                             "  Output.Alternatives = <\n"
+                             "    item\n"
+                             "      Data = ('@device:null' 'Null renderer')\n"
+                             "      Format.Rate = 48000\n"
+                             "    end\n"
+                             "    item\n"
+                             "    end>\n"
+                             "  Empty = <>\n"
+                             "  Count = 1\n"
+                             "end\n";
+    const TDescObject object = ParseDescription(text);
+    ASSERT_EQ(object.Assignments.size(), 3U);
+    const std::vector<TDescItem>& items = object.Assignments[0].Value.AsCollection();
+    ASSERT_EQ(items.size(), 2U);
+    EXPECT_EQ(items[0].Position.Line, 3);
+    EXPECT_EQ(items[0].Position.Column, 5);
+    ASSERT_EQ(items[0].Assignments.size(), 2U);
+    EXPECT_EQ(items[0].Assignments[1].Path, (std::vector<std::string>{"Format", "Rate"}));
+    EXPECT_EQ(items[0].Assignments[1].Position.Line, 5);
+    EXPECT_EQ(items[0].Assignments[1].Position.Column, 7);
+    EXPECT_EQ(items[0].Assignments[0].Value,
+              TDescValue::List({TDescValue::String("@device:null"), TDescValue::String("Null renderer")}));
+    EXPECT_TRUE(items[1].Assignments.empty());
+    EXPECT_TRUE(object.Assignments[1].Value.AsCollection().empty());
+    EXPECT_EQ(object.Assignments[2].Value, TDescValue::Integer(1));
+    EXPECT_EQ(PrintDescription(object), text);
+}
+
+TEST_F(DescriptionTextTest, LongValuesInsideAnItemWrapBelowTheItem)
+{
+    const std::string display(60, 'd');
+    const std::string name(30, 'n');
+    const TDescValue names = TDescValue::List({TDescValue::String(display), TDescValue::String(name)});
+    const TDescValue items = TDescValue::Collection({TDescItem{{{{"Data"}, names, {}}}, {}}});
+    const std::string expected = "object Widget1: TTestWidget\n"
+                                 "  Value = <\n"
+                                 "    item\n"
+                                 "      Data = (\n"
+                                 "        '" +
+                                 display +
+                                 "'\n"
+                                 "        '" +
+                                 name +
+                                 "')\n"
+                                 "    end>\n"
+                                 "end\n";
+    EXPECT_EQ(PrintDescription(WithValue(items)), expected);
+    EXPECT_EQ(RoundTrip(items), items);
+}
+
+TEST_F(DescriptionTextTest, CollectionsCountTowardTheNestingLimit)
+{
+    // The object is one level, so 99 collections reach the limit.
+    std::string value = "1";
+    for (std::size_t i = 1; i < kMaxDescriptionNesting; ++i)
+        value = "<item V = " + value + " end>";
+    const TDescObject object = ParseDescription("object W: T V = " + value + " end");
+    EXPECT_EQ(ParseDescription(PrintDescription(object)).Assignments.front().Value,
+              object.Assignments.front().Value);
+    EXPECT_NE(ErrorOf("object W: T V = <item V = " + value + " end> end")
+                  .find("expected at most 100 nested objects and lists"),
+              std::string::npos);
+    TDescObject deeper = object;
+    deeper.Assignments.front().Value = TDescValue::Collection({TDescItem{{object.Assignments.front()}, {}}});
+    EXPECT_THROW((void)PrintDescription(deeper), EConvertError);
+}
+
 TEST_F(DescriptionTextTest, PrinterRefusesWhatWouldNotReadBack)
 {
     EXPECT_THROW((void)PrintDescription(WithValue(TDescValue::Identifier("two words"))), EConvertError);
@@ -169,6 +239,11 @@ TEST_F(DescriptionTextTest, PrinterRefusesWhatWouldNotReadBack)
     TDescObject keyword = WithValue(TDescValue::Integer(1));
     keyword.Assignments.front().Path = {"end"};
     EXPECT_THROW((void)PrintDescription(keyword), EConvertError);
+    for (const char* path : {"end", "object"})
+        EXPECT_THROW((void)PrintDescription(WithValue(
+                         TDescValue::Collection({TDescItem{{{{path}, TDescValue::Integer(1), {}}}, {}}}))),
+                     EConvertError)
+            << path;
 }
 
 struct TValueCase
@@ -217,7 +292,15 @@ INSTANTIATE_TEST_SUITE_P(
                    V::List({V::Identifier("State"), V::List({V::Integer(1), V::List({})}), V::Float(2.5)}),
                    "(State (1 ()) 2.5)"},
         TValueCase{"Binary", V::Binary({0x00, 0x7F, 0xFF}), "{007FFF}"},
-        TValueCase{"EmptyBinary", V::Binary({}), "{}"}),
+        TValueCase{"EmptyBinary", V::Binary({}), "{}"},
+        TValueCase{"EmptyCollection", V::Collection({}), "<>"},
+        TValueCase{
+            "Collection",
+            V::Collection({TDescItem{{{{"Format", "Rate"}, V::Integer(1), {}}, {{"N"}, V::List({}), {}}}, {}},
+                           TDescItem{}}),
+            "<item Format.Rate = 1 N = () end item end>"},
+        TValueCase{"CollectionInAList", V::List({V::Collection({TDescItem{}}), V::Collection({})}),
+                   "(<item end> <>)"}),
     [](const ::testing::TestParamInfo<TValueCase>& param) { return std::string(param.param.Name); });
 
 struct TErrorCase
@@ -273,7 +356,19 @@ INSTANTIATE_TEST_SUITE_P(
         TErrorCase{"TextAfterEnd", "object W: T end end",
                    "line 1, column 17: expected end of text, found 'end'"},
         TErrorCase{"DottedClassName", "object W: T.X end",
-                   "line 1, column 12: expected a class name, found '.'"}),
+                   "line 1, column 12: expected a class name, found '.'"},
+        TErrorCase{"CollectionWithoutItem", "object W: T V = <x> end",
+                   "line 1, column 18: expected 'item' or '>', found 'x'"},
+        TErrorCase{"ItemWithDottedKeyword", "object W: T V = <item.x end> end",
+                   "line 1, column 18: expected 'item' or '>', found 'item.x'"},
+        TErrorCase{"TruncatedItem", "object W: T\n  V = <\n    item\n      N = 1",
+                   "line 4, column 12: expected a property name or 'end', found end of text"},
+        TErrorCase{"UnclosedCollection", "object W: T V = <item end end",
+                   "line 1, column 27: expected 'item' or '>', found 'end'"},
+        TErrorCase{"ObjectInsideItem", "object W: T V = <item object C: T end end> end",
+                   "line 1, column 23: expected a property name or 'end', found 'object'"},
+        TErrorCase{"ItemValueMissing", "object W: T V = <item N = > end",
+                   "line 1, column 27: expected a value, found '>'"}),
     [](const ::testing::TestParamInfo<TErrorCase>& param) { return std::string(param.param.Name); });
 
 }   // namespace

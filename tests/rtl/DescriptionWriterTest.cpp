@@ -66,6 +66,51 @@ TEST_F(DescriptionWriterTest, ChangedValuesAreWrittenWithSubObjectsAndExtraValue
                                         "end\n");
 }
 
+TEST_F(DescriptionWriterTest, ACollectionIsWrittenAsItsItemsOnlyWhileItHasAny)
+{
+    TTestWidget& widget = AddWidget(*FForm, "W1");
+    (void)widget.FPlain.Add<TTestItem>();
+    widget.FPlain.Clear();
+    const std::string empty = WriteDescription(*FForm);
+    EXPECT_EQ(empty.find("Items"), std::string::npos) << empty;
+    EXPECT_EQ(empty.find("Plain"), std::string::npos) << empty;
+
+    TTestItem& first = widget.FItems.Add<TTestItem>();
+    first.FLabel = "first";
+    first.FFormat.FSampleRate = 48000;
+    first.FFormat.FTags = {"x"};
+    first.FData = {"@device:null", "Null renderer"};
+    (void)widget.FItems.Add<TTestItem>();
+    widget.FItems.Add<TTestItem>().FWeight = -3;
+    const std::string text = WriteDescription(*FForm);
+    EXPECT_EQ(text, "object Form1: TTestForm\n"
+                    "  object W1: TTestWidget\n"
+                    "    Items = <\n"
+                    "      item\n"
+                    "        Label = 'first'\n"
+                    "        Format.SampleRate = 48000\n"
+                    "        Format.Tags = ('x')\n"
+                    "        Data = ('@device:null' 'Null renderer')\n"
+                    "      end\n"
+                    "      item\n"
+                    "      end\n"
+                    "      item\n"
+                    "        Weight = -3\n"
+                    "      end>\n"
+                    "  end\n"
+                    "end\n");
+
+    const TComponentPtr<TComponent> read = ReadComponent(text);
+    const TTestItems& items = static_cast<const TTestWidget&>(read->Components(0)).FItems;
+    ASSERT_EQ(items.Count(), 3U);
+    EXPECT_EQ(items.Items(0).FLabel, "first");
+    EXPECT_EQ(items.Items(0).FFormat.FSampleRate, 48000);
+    EXPECT_EQ(items.Items(0).FFormat.FTags, first.FFormat.FTags);
+    EXPECT_EQ(items.Items(0).FData, first.FData);
+    EXPECT_EQ(items.Items(2).FWeight, -3);
+    EXPECT_EQ(WriteDescription(*read), text);
+}
+
 // A widget that declares Count again with another default, as a control redeclares Color.
 class TRecountedWidget final : public TTestWidget
 {

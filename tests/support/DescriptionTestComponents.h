@@ -66,6 +66,67 @@ public:
     std::vector<std::string> FTags;
 };
 
+// An item with a published property of its own, a sub-object reached by a dotted path and an extra stored
+// value, as the device and filter items store theirs.
+class TTestItem final : public TCollectionItem
+{
+public:
+    using TCollectionItem::TCollectionItem;
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info("TTestItem", &TPersistent::StaticClassInfo(),
+                                     TPropertyList<TTestItem>()
+                                         .String(
+                                             "Label", [](const TTestItem& o) { return o.FLabel; },
+                                             [](TTestItem& o, const std::string& v) { o.FLabel = v; },
+                                             std::string())
+                                         .Integer(
+                                             "Weight", [](const TTestItem& o) { return o.FWeight; },
+                                             [](TTestItem& o, std::int32_t v) { o.FWeight = v; }, 0)
+                                         .Object("Format", [](TTestItem& o) { return &o.FFormat; })
+                                         .Take());
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    void DefineProperties(TFiler& filer) override
+    {
+        filer.DefineProperty(
+            "Data",
+            [this](const TDescValue& value)
+            {
+                std::vector<std::string> names;
+                for (const TDescValue& item : value.AsList())
+                    names.push_back(item.AsString());
+                FData = std::move(names);
+            },
+            [this]
+            {
+                std::vector<TDescValue> items;
+                for (const std::string& name : FData)
+                    items.push_back(TDescValue::String(name));
+                return TDescValue::List(std::move(items));
+            },
+            !FData.empty());
+    }
+
+    std::string FLabel;
+    std::int32_t FWeight = 0;
+    TTestFormat FFormat;
+    std::vector<std::string> FData;
+};
+
+class TTestItems final : public TCollection
+{
+public:
+    TCollectionItem& AddItem() override { return Add<TTestItem>(); }
+    [[nodiscard]] TTestItem& Items(std::size_t index) const
+    {
+        return static_cast<TTestItem&>(TCollection::Items(index));
+    }
+};
+
 class TTestWidget : public TComponent
 {
 public:
@@ -107,6 +168,8 @@ public:
     std::string FPartner;
     bool FFailOnLoaded = false;
     TTestFormat FFormat;
+    TTestItems FItems;
+    TCollection FPlain;             // knows no item class: a description cannot fill it
     TComponent* FBuddy = nullptr;   // not owning
     std::vector<std::uint8_t> FData;
     std::optional<TDescValue> FLinks;
@@ -145,6 +208,8 @@ private:
                     "FailOnLoaded", [](const TTestWidget& o) { return o.FFailOnLoaded; },
                     [](TTestWidget& o, bool v) { o.FFailOnLoaded = v; }, false)
                 .Object("Format", [](TTestWidget& o) { return &o.FFormat; })
+                .Object("Items", [](TTestWidget& o) { return &o.FItems; })
+                .Object("Plain", [](TTestWidget& o) { return &o.FPlain; })
                 .Object("Buddy", [](TTestWidget& o) { return o.FBuddy; })
                 .Take();
 
