@@ -34,6 +34,9 @@ public:
     // Appends an item naming the renderer named fewest times (the first of equals in catalogue order), or
     // "Default" when the catalogue lists none.
     TDSAudioOutputDeviceItem& Add();
+    // Add(), for the reader of a stored description: naming the item first runs the preset now, so that the
+    // stored "Data" read next is what stays (an item named only later would be preset over its data).
+    TDSAudioOutputDeviceItem& AddItem() override { return Add(); }
     [[nodiscard]] TDSAudioOutputDeviceItem& Items(std::size_t index) const;
     void Assign(const TPersistent& source) override;
 protected:

@@ -205,6 +205,8 @@ public:
     explicit TDSFilterItems(TPersistent* owner) : TOWExtCollection(owner) {}
 
     TDSFilterItem& Add();
+    // Add(), for the reader of a stored description.
+    TDSFilterItem& AddItem() override { return Add(); }
     [[nodiscard]] TDSFilterItem& Items(std::size_t index) const;
     // Copies the items of another filter list.
     void Assign(const TPersistent& source) override;

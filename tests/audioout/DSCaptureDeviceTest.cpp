@@ -184,12 +184,23 @@ TEST(TDSAudioOutputDeviceDescription, ChoicesSurviveAStoredDescription)
     EXPECT_EQ(defaultText.find("Data"), std::string::npos) << defaultText;
 
     holder->Device.SetDeviceName("Twin Card (2)");
+    TDSAudioOutputDeviceItems& alternatives = holder->Device.AlternativeDevices();
+    alternatives.Add().SetDeviceName(kNullAudioRendererFriendlyName);
+    alternatives.Add().SetDeviceName("Twin Card");
     const std::string text = WriteDescription(*holder);
+    EXPECT_NE(text.find("AudioOutputDevice.AlternativeDevices = <"), std::string::npos) << text;
 
     const TComponentPtr<TComponent> read = ReadComponent(text);
     const TDSAudioOutputDevice& device = dynamic_cast<TDeviceHolder&>(*read).Device;
     EXPECT_EQ(device.DeviceName(), "Twin Card (2)");
     EXPECT_EQ(device.StoredDisplayName(), kTwinTwoDisplay);
+    // Each read item is preset as a new alternative is; its stored names must win over the preset.
+    const TDSAudioOutputDeviceItems& readAlternatives = device.AlternativeDevices();
+    ASSERT_EQ(readAlternatives.Count(), 2U);
+    EXPECT_EQ(readAlternatives.Items(0).DeviceName(), kNullAudioRendererFriendlyName);
+    EXPECT_EQ(readAlternatives.Items(0).StoredDisplayName(), kNullAudioRendererDisplayName);
+    EXPECT_EQ(readAlternatives.Items(1).DeviceName(), "Twin Card");
+    EXPECT_EQ(readAlternatives.Items(1).StoredDisplayName(), kTwinOneDisplay);
     EXPECT_EQ(WriteDescription(*read), text);
 }
 

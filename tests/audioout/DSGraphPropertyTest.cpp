@@ -5,6 +5,8 @@
 #include "media/RunningObjectTable.h"
 #include "pins/ALStreamTypes.h"
 #include "rtl/Component.h"
+#include "rtl/DescriptionReader.h"
+#include "rtl/DescriptionWriter.h"
 #include "rtl/Diagnostics.h"
 #include "rtl/Threads.h"
 #include "tests/support/RecordingFiler.h"
@@ -220,6 +222,56 @@ TEST_F(DSGraphPropertyTest, EveryAdditionalFilterIsTriedWhenOneCannotBeAdded)
                   (std::string(kNullAudioRendererFriendlyName) + "(Additional 3)").c_str(), &found),
               S_OK);
     found->Release();
+}
+
+// Holds a graph object as the audio output does, so that it can be written and read as a stored description.
+class TGraphHolder final : public TComponent
+{
+public:
+    explicit TGraphHolder(TComponent* owner) : TComponent(owner) {}
+
+    [[nodiscard]] static const TClassInfo& StaticClassInfo()
+    {
+        static const TClassInfo info(
+            "TGraphHolder", &TComponent::StaticClassInfo(),
+            TPropertyList<TGraphHolder>().Object("Graph", [](TGraphHolder& o) { return &o.Graph; }).Take());
+        return info;
+    }
+    [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+    TALOWAudioSinkPin InputPin{this, [](auto&&...) { return true; }};
+    TDSGraph Graph{this, &InputPin};
+};
+
+TEST_F(DSGraphPropertyTest, AdditionalFiltersSurviveAStoredDescription)
+{
+    RegisterComponentClass<TGraphHolder>();
+    TComponentPtr<TGraphHolder> holder = MakeComponent<TGraphHolder>();
+    holder->SetName("Holder");
+    const std::string empty = WriteDescription(*holder);
+    EXPECT_EQ(empty.find("AdditionalFilters"), std::string::npos) << empty;
+
+    TDSFilterItems& filters = holder->Graph.AdditionalFilters();
+    filters.Add().SetFilterName(kNullAudioRendererFriendlyName);
+    filters.Add();   // names no filter
+    // Chosen on a machine that had this filter: what was stored must survive a machine that lacks it.
+    testing::TRecordingFiler gone;
+    filters.Add().DefineProperties(gone);
+    const std::string goneDisplay = "@device:null:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\gone";
+    gone.Read(TDescValue::List({TDescValue::String(goneDisplay), TDescValue::String("Gone")}));
+    const std::string text = WriteDescription(*holder);
+    EXPECT_NE(text.find("Graph.AdditionalFilters = <"), std::string::npos) << text;
+
+    const TComponentPtr<TComponent> read = ReadComponent(text);
+    const TDSFilterItems& back = dynamic_cast<TGraphHolder&>(*read).Graph.AdditionalFilters();
+    ASSERT_EQ(back.Count(), 3U);
+    EXPECT_EQ(back.Items(0).FilterName(), kNullAudioRendererFriendlyName);
+    EXPECT_EQ(back.Items(0).StoredDisplayName(), kNullAudioRendererDisplayName);
+    EXPECT_EQ(back.Items(1).FilterName(), "None");
+    EXPECT_EQ(back.Items(1).DisplayName(), "Filter 2");
+    EXPECT_EQ(back.Items(2).FilterName(), "Gone");
+    EXPECT_EQ(back.Items(2).StoredDisplayName(), goneDisplay);
+    EXPECT_EQ(WriteDescription(*read), text);
 }
 
 TEST_F(DSGraphPropertyTest, AssigningCopiesTheRegisterFlagAndTheFiltersButNotTheHandlers)
