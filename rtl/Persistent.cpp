@@ -121,11 +121,21 @@ const std::vector<std::uint8_t>& TDescValue::AsBinary() const
     return std::get<std::vector<std::uint8_t>>(FValue);
 }
 
+TDescValue TDescValue::Collection(std::vector<TDescItem> items)
+{
+    return TDescValue(TItems{std::make_shared<const std::vector<TDescItem>>(std::move(items))});
+}
+
 const std::vector<TDescItem>& TDescValue::AsCollection() const
 {
     if (Kind() != TKind::vkCollection)
         Mismatch(TKind::vkCollection);
-    return std::get<TItems>(FValue).Items;
+    return *std::get<TItems>(FValue).Items;
+}
+
+bool TDescValue::SameItems(const TItems& a, const TItems& b)
+{
+    return *a.Items == *b.Items;
 }
 
 TClassInfo::TClassInfo(std::string className, const TClassInfo* parent, std::vector<TPropertyInfo> properties)

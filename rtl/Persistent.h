@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,10 +66,7 @@ public:
     {
         return TDescValue(std::move(bytes));
     }
-    [[nodiscard]] static TDescValue Collection(std::vector<TDescItem> items)
-    {
-        return TDescValue(TItems{std::move(items)});
-    }
+    [[nodiscard]] static TDescValue Collection(std::vector<TDescItem> items);
 
     [[nodiscard]] TKind Kind() const noexcept { return static_cast<TKind>(FValue.index()); }
     // "an integer", "a string", ...: for messages.
@@ -109,11 +107,14 @@ private:
         std::vector<std::string> Elements;
         friend bool operator==(const TSet&, const TSet&) = default;
     };
+    // TDescItem holds values itself and is complete only below this class: behind a pointer, the variant
+    // needs nothing of it here. Never null; shared, as values are never changed once made.
     struct TItems
     {
-        std::vector<TDescItem> Items;
-        friend bool operator==(const TItems&, const TItems&) = default;
+        std::shared_ptr<const std::vector<TDescItem>> Items;
+        bool operator==(const TItems& other) const { return SameItems(*this, other); }
     };
+    [[nodiscard]] static bool SameItems(const TItems& a, const TItems& b);
     // In the order of TKind.
     using TVariant = std::variant<std::int64_t, double, TText, TName, bool, TSet, std::vector<TDescValue>,
                                   std::vector<std::uint8_t>, TItems>;
