@@ -40,18 +40,6 @@ TDSAudioOutputDeviceItem& TDSAudioOutputDeviceItems::Items(std::size_t index) co
     return static_cast<TDSAudioOutputDeviceItem&>(TCollection::Items(index));
 }
 
-void TDSAudioOutputDeviceItems::Assign(const TPersistent& source)
-{
-    const auto* items = dynamic_cast<const TDSAudioOutputDeviceItems*>(&source);
-    if (items == nullptr)
-        return TCollection::Assign(source);
-    if (items == this)
-        return;
-    Clear();
-    for (std::size_t i = 0; i < items->Count(); ++i)
-        Add().Assign(items->Items(i));
-}
-
 void TDSAudioOutputDeviceItems::ItemAdded(TOWExtCollectionItem& added)
 {
     TOWExtCollection::ItemAdded(added);

@@ -38,7 +38,6 @@ public:
     // stored "Data" read next is what stays (an item named only later would be preset over its data).
     TDSAudioOutputDeviceItem& AddItem() override { return Add(); }
     [[nodiscard]] TDSAudioOutputDeviceItem& Items(std::size_t index) const;
-    void Assign(const TPersistent& source) override;
 protected:
     void ItemAdded(TOWExtCollectionItem& item) override;
 };

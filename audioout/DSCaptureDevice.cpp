@@ -399,16 +399,4 @@ TDSFilterItem& TDSFilterItems::Items(std::size_t index) const
     return static_cast<TDSFilterItem&>(TCollection::Items(index));
 }
 
-void TDSFilterItems::Assign(const TPersistent& source)
-{
-    const auto* items = dynamic_cast<const TDSFilterItems*>(&source);
-    if (items == nullptr)
-        return TCollection::Assign(source);
-    if (items == this)
-        return;
-    Clear();
-    for (std::size_t i = 0; i < items->Count(); ++i)
-        Add().Assign(items->Items(i));
-}
-
 }   // namespace harvolin

@@ -208,8 +208,6 @@ public:
     // Add(), for the reader of a stored description.
     TDSFilterItem& AddItem() override { return Add(); }
     [[nodiscard]] TDSFilterItem& Items(std::size_t index) const;
-    // Copies the items of another filter list.
-    void Assign(const TPersistent& source) override;
 };
 
 }   // namespace harvolin

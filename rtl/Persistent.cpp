@@ -3,6 +3,7 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <typeinfo>
 
 namespace harvolin
 {
@@ -273,6 +274,18 @@ const TClassInfo& TCollection::StaticClassInfo()
 TCollectionItem& TCollection::AddItem()
 {
     throw EReadError(ClassName() + " cannot make items: it does not know their class");
+}
+
+void TCollection::Assign(const TPersistent& source)
+{
+    const auto* other = dynamic_cast<const TCollection*>(&source);
+    if (other == nullptr || typeid(*other) != typeid(*this))
+        return TPersistent::Assign(source);
+    if (other == this)
+        return;
+    Clear();
+    for (const TCollectionItem* item : other->FItems)
+        AddItem().Assign(*item);
 }
 
 TCollectionItem& TCollection::Items(std::size_t index) const

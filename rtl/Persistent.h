@@ -453,6 +453,9 @@ public:
     // knows no kind and raises EReadError, so a description cannot fill a collection that does not override
     // this.
     virtual TCollectionItem& AddItem();
+    // From a collection of the same class: replaces the items with copies of its items (AddItem, then the
+    // item's own Assign). Anything else as TPersistent::Assign.
+    void Assign(const TPersistent& source) override;
     [[nodiscard]] std::size_t Count() const noexcept { return FItems.size(); }
     // Raises ERangeError outside [0, Count()).
     [[nodiscard]] TCollectionItem& Items(std::size_t index) const;

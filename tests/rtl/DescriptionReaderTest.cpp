@@ -209,6 +209,31 @@ TEST_F(DescriptionReaderTest, ACollectionValueReplacesTheItemsAndSetsEachAsAnObj
     EXPECT_EQ(widget.FItems.Count(), 0U);
 }
 
+TEST(CollectionAssignTest, CopiesTheItemsOfItsOwnClassAndRefusesAnyOther)
+{
+    TTestItems source;
+    TTestItem& first = source.Add<TTestItem>();
+    first.FLabel = "first";
+    first.FData = {"d", "n"};
+    source.Add<TTestItem>().FWeight = 7;
+    TTestItems copy;
+    copy.Add<TTestItem>().FLabel = "replaced";
+
+    copy.Assign(source);
+    first.FLabel = "changed later";
+    ASSERT_EQ(copy.Count(), 2U);
+    EXPECT_EQ(copy.Items(0).FLabel, "first");
+    EXPECT_EQ(copy.Items(0).FData, (std::vector<std::string>{"d", "n"}));
+    EXPECT_EQ(copy.Items(1).FWeight, 7);
+    copy.Assign(copy);
+    EXPECT_EQ(copy.Count(), 2U);
+
+    TCollection plain;
+    EXPECT_THROW(plain.Assign(source), EConvertError);
+    EXPECT_THROW(copy.Assign(plain), EConvertError);
+    EXPECT_EQ(copy.Count(), 2U) << "a refused copy loses nothing";
+}
+
 TEST_F(DescriptionReaderTest, AFailedReadLeavesTheCallersCollectionWithTheItemsReadSoFar)
 {
     TTestWidget& widget = CreateComponent<TTestWidget>(*FOwner);

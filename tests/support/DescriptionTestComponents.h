@@ -90,6 +90,16 @@ public:
     }
     [[nodiscard]] const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
+    void Assign(const TPersistent& source) override
+    {
+        const auto* other = dynamic_cast<const TTestItem*>(&source);
+        if (other == nullptr)
+            return TCollectionItem::Assign(source);
+        FLabel = other->FLabel;
+        FWeight = other->FWeight;
+        FData = other->FData;
+    }
+
     void DefineProperties(TFiler& filer) override
     {
         filer.DefineProperty(
