@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <latch>
 #include <memory>
 #include <string>
 #include <sys/syscall.h>
@@ -499,25 +498,39 @@ TEST_F(AlsaAudioDeviceConcurrencyTest, FramesPlayedIsReadFromAnotherThreadWhileW
     ASSERT_TRUE(device.Start().Ok());
     constexpr std::uint32_t kBlocks = 64;
     std::atomic<bool> done{false};
-    std::latch reading(1);
+    std::atomic<std::int64_t> reads{0};
     std::vector<std::int64_t> seen;
     std::thread reader(
         [&]
         {
-            reading.count_down();
             while (!done.load())
+            {
                 seen.push_back(device.FramesPlayed());
+                reads.fetch_add(1);
+            }
         });
-    reading.wait();
+    // Reads before, between and after the writes, however the two threads are scheduled.
+    const auto readAgain = [&]
+    { return Eventually([&, before = reads.load()] { return reads.load() > before; }); };
+    // No assertion may leave the test while the reader runs: expectations only, until it is joined.
+    EXPECT_TRUE(readAgain());
     std::vector<std::uint8_t> played;
-    for (std::uint32_t block = 0; block < kBlocks; ++block)
+    bool written = true;
+    for (std::uint32_t block = 0; written && block < kBlocks; ++block)
     {
         const auto bytes = Pattern(kBlockFrames, block);
-        ASSERT_TRUE(WriteAll(device, bytes).Ok());
+        written = WriteAll(device, bytes).Ok();
+        EXPECT_TRUE(written);
         played.insert(played.end(), bytes.begin(), bytes.end());
+        if (block == kBlocks / 2)
+        {
+            EXPECT_TRUE(readAgain());
+        }
     }
+    EXPECT_TRUE(readAgain());
     done = true;
     reader.join();
+    ASSERT_TRUE(written);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     ASSERT_FALSE(seen.empty());
     EXPECT_LE(seen.back(), std::int64_t{kBlocks} * kBlockFrames);
