@@ -153,7 +153,9 @@ bool TALRealToAudio::HandleInputOperation(TOWPin* pin, const TRefPtr<TOWNotifyOp
         FBlocksSent = 0;
         input.SetInputFormat(start->BufferSize(), start->SampleRate());
         AnnounceStart();
-        return OutputPin.Notify(operation);
+        // Downstream still sees each input's start after the announcement, but what the output replays to
+        // a sink linked mid-stream stays the start-wave: without its format that sink could not play.
+        return OutputPin.ForwardStart(start);
     }
     if (Is<TOWStopOperation>(*operation))
     {

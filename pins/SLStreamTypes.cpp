@@ -156,6 +156,11 @@ bool TSLOWSourcePin::SendStop()
     return Notify(MakeRef<TOWStopOperation>());
 }
 
+bool TSLOWSourcePin::ForwardStart(const TRefPtr<TOWStartOperation>& operation)
+{
+    return TOWSourcePin::Notify(operation);
+}
+
 TRefPtr<TOWNotifyOperation> TSLOWSourcePin::LastStart()
 {
     TOWReadLockSection self(*this);

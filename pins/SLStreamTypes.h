@@ -119,6 +119,10 @@ public:
     // Sends buffer as a supplied operation; never raises (false when the delivery failed).
     bool SendData(TRefPtr<TSLGenericBuffer> buffer) noexcept;
     bool SendStop();
+    // Delivers a start that passes through from upstream without taking the place of LastStart: an owner
+    // that announces its own stream (the converter's start-wave) keeps that one for late sinks, which must
+    // learn the stream they will be fed, not the start of one of its inputs.
+    bool ForwardStart(const TRefPtr<TOWStartOperation>& operation);
     // The start operation the stream runs with, or null.
     [[nodiscard]] TRefPtr<TOWNotifyOperation> LastStart();
 protected:

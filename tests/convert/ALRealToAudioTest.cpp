@@ -7,6 +7,7 @@
 #include "rtl/DescriptionReader.h"
 #include "rtl/Rounding.h"
 #include "tests/support/TestThreads.h"
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -49,6 +50,12 @@ public:
         std::lock_guard lock(FLock);
         return FStarts;
     }
+    // Woken by each recorded operation, not polled; false when kPatience ran out first.
+    bool WaitForBuffers(std::size_t count)
+    {
+        std::unique_lock lock(FLock);
+        return FRecorded.wait_for(lock, kPatience, [&] { return FBuffers.size() >= count; });
+    }
 
     TALOWAudioSinkPin InputPin{
         this, [this](TOWPin*, const TGUID&, std::uint32_t flags, const TRefPtr<TOWNotifyOperation>& operation)
@@ -77,11 +84,15 @@ private:
             FKinds.push_back("resume");
         else if (Is<TOWStopOperation>(*operation))
             FKinds.push_back("stop");
+        else if (Is<TOWPumpRequestOperation>(*operation))
+            FKinds.push_back("pump");
         else
             FKinds.push_back("other");
+        FRecorded.notify_all();
     }
 
     std::mutex FLock;
+    std::condition_variable FRecorded;
     std::vector<std::string> FKinds;
     std::vector<TRefPtr<TALAudioBuffer>> FBuffers;
     std::vector<TRefPtr<TOWStartWaveOperation>> FStarts;
@@ -202,6 +213,28 @@ TEST_F(ALRealToAudioTest, ThreeBuffersArePrimedBeforeExactlyOneResume)
     // Each input's start passes on; the stream is announced when the last input has started.
     EXPECT_EQ(FSink.Kinds(), (std::vector<std::string>{"start", "startwave", "start", "data", "data", "data",
                                                        "resume", "data", "resume"}));
+}
+
+TEST_F(ALRealToAudioTest, ASinkLinkedMidStreamIsReplayedTheStartWaveNeverAnInputsStart)
+{
+    FLeft.Start(4, 100000.0);
+    auto& beforeAnnounce = CreateComponent<TAudioSink>(*FOwner);
+    ASSERT_TRUE(beforeAnnounce.InputPin.Connect(&FConverter.OutputPin));
+    EXPECT_TRUE(beforeAnnounce.Kinds().empty());   // half the inputs started: no stream yet
+    FRight.Start(4, 100000.0);
+    auto& beforeResume = CreateComponent<TAudioSink>(*FOwner);
+    ASSERT_TRUE(beforeResume.InputPin.Connect(&FConverter.OutputPin));
+    for (int block = 0; block < 3; ++block)
+    {
+        FLeft.Send(Ramp(4, 0.0));
+        FRight.Send(Ramp(4, 0.0));
+    }
+    EXPECT_EQ(beforeAnnounce.Kinds(),
+              (std::vector<std::string>{"startwave", "start", "data", "data", "data", "resume"}));
+    EXPECT_EQ(beforeResume.Kinds(),
+              (std::vector<std::string>{"startwave", "data", "data", "data", "resume"}));
+    ASSERT_EQ(beforeResume.Starts().size(), 1u);
+    EXPECT_EQ(beforeResume.Starts()[0], FSink.Starts().at(0));
 }
 
 TEST_F(ALRealToAudioTest, AStopThenNewStartsAnnounceTheStreamAgain)
@@ -383,6 +416,57 @@ TEST_F(ALRealToAudioConcurrencyTest, TheGeneratorsToneReachesBothChannelsBitForB
     const auto changed = reference(change);
     for (std::size_t b = 0; b < buffers.size(); ++b)
         EXPECT_TRUE(matches(changed[b], *buffers[b])) << "block " << b << " of " << buffers.size();
+}
+
+TEST_F(ALRealToAudioConcurrencyTest, ASinkLinkedWhilePlayingSeesWhatASinkLinkedFromTheStartSaw)
+{
+    auto owner = MakeComponent<TComponent>();
+    auto& gen = CreateComponent<TSLSignalGen>(*owner);
+    auto& converter = CreateComponent<TALRealToAudio>(*owner);
+    auto& early = CreateComponent<TAudioSink>(*owner);
+    auto& late = CreateComponent<TAudioSink>(*owner);
+    gen.SetEnabled(false);   // stored disabled, as the window stores it: nothing streams before the links
+    gen.SetSampleRate(100000.0);
+    gen.SetFrequency(1000.0);
+    ASSERT_TRUE(converter.InputPin(0).Connect(&gen.OutputPin));
+    ASSERT_TRUE(converter.InputPin(1).Connect(&gen.OutputPin));
+    ASSERT_TRUE(early.InputPin.Connect(&converter.OutputPin));
+
+    gen.SetEnabled(true);
+    // Past the priming: the stream plays when the late sink is linked, from the test's thread while the
+    // clock thread delivers.
+    ASSERT_TRUE(early.WaitForBuffers(4));
+    ASSERT_TRUE(late.InputPin.Connect(&converter.OutputPin));
+    ASSERT_TRUE(late.WaitForBuffers(2));
+    gen.SetEnabled(false);
+
+    // The generator's stop reaches both inputs; each sends the converter's own stop, then passes it on.
+    const auto blocksThenStops = [](std::vector<std::string> opening, std::size_t blocks)
+    {
+        opening.insert(opening.end(), blocks, "data");
+        opening.insert(opening.end(), 4, "stop");
+        return opening;
+    };
+    const auto earlyBuffers = early.Buffers();
+    const auto lateBuffers = late.Buffers();
+    ASSERT_GT(earlyBuffers.size(), lateBuffers.size());
+    // The generator's pump requests (elected as it starts and again as it negotiates) pass both inputs.
+    EXPECT_EQ(early.Kinds(), blocksThenStops({"pump", "pump", "pump", "pump", "start", "startwave", "start",
+                                              "data", "data", "data", "resume"},
+                                             earlyBuffers.size() - 3));
+    EXPECT_EQ(late.Kinds(), blocksThenStops({"startwave", "resume"}, lateBuffers.size()));
+    // The late sink's blocks are the very ones the early sink received last: none missed, none replayed.
+    EXPECT_TRUE(std::equal(lateBuffers.begin(), lateBuffers.end(), earlyBuffers.end() - lateBuffers.size()));
+
+    ASSERT_EQ(early.Starts().size(), 1u);
+    ASSERT_EQ(late.Starts().size(), 1u);
+    const TOWStartWaveOperation& seen = *late.Starts()[0];
+    EXPECT_EQ(seen.Format(), early.Starts()[0]->Format());
+    EXPECT_EQ(seen.BufferSize(), 1024);
+    EXPECT_EQ(seen.SamplesPerSec(), 100000u);
+    EXPECT_EQ(seen.Channels(), 2);
+    EXPECT_EQ(seen.BitsPerSample(), 16);
+    EXPECT_EQ(seen.BlockAlign(), 4);
 }
 
 }   // namespace

@@ -92,5 +92,21 @@ TEST_F(ALStreamTypesTest, ASinkJoiningAPlayingStreamGetsStartThenResume)
     EXPECT_EQ(early.Kinds, (std::vector<std::string>{"start", "resume", "stop"}));
 }
 
+TEST_F(ALStreamTypesTest, AForwardedStartReachesTheSinksButNeverReplacesTheKeptStart)
+{
+    TRecordingSink early(FOwner.get());
+    ASSERT_TRUE(early.Pin.Connect(&FSource));
+    FSource.ForwardStart(MakeRef<TOWStartSampleRateOperation>(1024, 100000.0));
+    EXPECT_FALSE(FSource.LastStart());
+    const auto wave = MakeRef<TOWStartWaveOperation>(1024, nullptr, 100000.0f);
+    FSource.Notify(wave);
+    FSource.ForwardStart(MakeRef<TOWStartSampleRateOperation>(1024, 100000.0));
+    EXPECT_EQ(early.Kinds, (std::vector<std::string>{"other", "start", "other"}));
+    EXPECT_EQ(FSource.LastStart().Get(), wave.Get());
+    TRecordingSink late(FOwner.get());
+    ASSERT_TRUE(late.Pin.Connect(&FSource));
+    EXPECT_EQ(late.Kinds, (std::vector<std::string>{"start"}));
+}
+
 }   // namespace
 }   // namespace harvolin
