@@ -1,8 +1,8 @@
 // The program's whole chain per block: a 1024-sample tone block from the generator, queued on both
 // converter inputs, one stereo 16-bit output buffer delivered to a sink that drops it.
+#include "bench/DroppingSink.h"
 #include "convert/ALRealToAudio.h"
 #include "gen/SLSignalGen.h"
-#include "pins/ALStreamTypes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,21 +15,12 @@ namespace harvolin
 namespace
 {
 
-class TDroppingSink final : public TComponent
-{
-public:
-    explicit TDroppingSink(TComponent* owner) : TComponent(owner) {}
-    ~TDroppingSink() override { InputPin.Disconnect(); }
-    TALOWAudioSinkPin InputPin{
-        this, [](TOWPin*, const TGUID&, std::uint32_t, const TRefPtr<TOWNotifyOperation>&) { return true; }};
-};
-
 void BM_ChainBlock(benchmark::State& state)
 {
     auto owner = MakeComponent<TComponent>();
     auto& gen = CreateComponent<TSLSignalGen>(*owner);
     auto& converter = CreateComponent<TALRealToAudio>(*owner);
-    auto& sink = CreateComponent<TDroppingSink>(*owner);
+    auto& sink = CreateComponent<bench::TDroppingSink>(*owner);
     gen.SetEnabled(false);
     gen.SetClockSource(TSLClockSource::csExternal);
     gen.SetFrequency(10000.0);

@@ -54,7 +54,7 @@ public:
     ~TSLClockGenThread() { GLiveClockThreads.fetch_sub(1); }
 
     // One more tick to run; lost when kMaxPendingTicks are pending already.
-    void Wake() { (void)FTickSemaphore.Release(); }
+    void Wake() { (void)FGen->FTickSemaphore.Release(); }
 
     // On the worker itself: its loop ends at the next look and the thread frees itself. From another thread:
     // ends the thread, waits for it and frees it.
@@ -76,7 +76,7 @@ private:
     {
         while (!FTerminated.load())
         {
-            FTickSemaphore.Acquire();
+            FGen->FTickSemaphore.Acquire();
             bool ended = false;
             {
                 TOWGlobalReadLockSection global;
@@ -96,7 +96,6 @@ private:
     }
 
     TSLClockGen* FGen;
-    TSemaphore FTickSemaphore{0, TSLClockGen::kMaxPendingTicks};
     std::atomic<bool> FTerminated{false};
     bool FFreeOnExit = false;   // worker thread only
     std::unique_ptr<TThread> FThread;
@@ -130,7 +129,7 @@ TSLClockGen::~TSLClockGen()
 
 void TSLClockGen::Halt()
 {
-    FTimer.Stop();
+    FTickSemaphore.StopPacing();
     if (FThread != nullptr)
         std::exchange(FThread, nullptr)->Shutdown();
 }
@@ -175,13 +174,7 @@ bool TSLClockGen::RemoveClient(TSLClockGenItem* item, TOWObject& lock)
 
 void TSLClockGen::StartTimer()
 {
-    // The timer's thread does nothing but count: the work runs on the worker.
-    FTimer.Start(FPeriod,
-                 [this]
-                 {
-                     FTicksCounted.fetch_add(1);
-                     FThread->Wake();
-                 });
+    FTickSemaphore.Pace(FPeriod);
 }
 
 bool TSLClockGen::RunTick()

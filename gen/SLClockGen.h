@@ -36,9 +36,12 @@ private:
     bool FActive = true;          // guarded by the clock generator's group lock: cleared when unregistered
 };
 
-// The pace of every generator with one period: a periodic timer that only counts ticks into a semaphore,
-// and a worker thread at the highest priority that runs the registered callbacks, one after another in
-// registration order, once per tick. The clock generator's lock is joined with each client's lock, so a
+// The pace of every generator with one period: a worker thread at the highest priority that runs the
+// registered callbacks, one after another in registration order, once per tick. A tick is one count of the
+// worker's paced semaphore: each deadline of the period gives one, and so does each Wake() of the worker.
+// The worker sleeps to each absolute deadline itself, so that a tick wakes one thread rather than a timer
+// thread that would then wake the worker; ticks that fall due while a tick runs late are run back to back
+// afterwards, up to kMaxPendingTicks. The clock generator's lock is joined with each client's lock, so a
 // tick excludes property changes and block production of its clients elsewhere.
 // Made and destroyed by RegisterClock()/UnregisterClock() only: after its last client left, it ends itself
 // on its own thread at the next tick.
@@ -52,12 +55,12 @@ public:
 
     [[nodiscard]] std::int32_t Period() const noexcept { return FPeriod; }
     [[nodiscard]] std::size_t ClientCount();
-    // Timer ticks counted into the semaphore, and ticks the worker ran, over the clock generator's life.
-    [[nodiscard]] std::uint64_t TicksCounted() const noexcept { return FTicksCounted.load(); }
+    // Deadlines fallen due, run or still pending, and ticks the worker ran, over the clock generator's life.
+    [[nodiscard]] std::uint64_t TicksCounted() const { return FTickSemaphore.TicksDue(); }
     [[nodiscard]] std::uint64_t TicksRun() const noexcept { return FTicksRun.load(); }
 
-    // Stops the timer and ends the worker, leaving the clock generator in place: for the end of the process,
-    // when clients that never left still hold their registrations. Not from the worker thread.
+    // Stops the deadlines and ends the worker, leaving the clock generator in place: for the end of the
+    // process, when clients that never left still hold their registrations. Not from the worker thread.
     void Halt();
 private:
     friend class TSLClockGenThread;
@@ -73,11 +76,12 @@ private:
     bool RunTick();
 
     const std::int32_t FPeriod;
-    TPeriodicTimer FTimer;
+    // The worker's ticks: the deadlines and the releases of Wake(). Outlives the worker's use of it: the
+    // worker looks at its termination flag before each Acquire(), and the clock generator sets it first.
+    TPacedSemaphore FTickSemaphore{0, kMaxPendingTicks};
     std::vector<std::shared_ptr<TSLClockGenItem>> FClients;   // guarded by the group lock
     std::vector<std::shared_ptr<TSLClockGenItem>> FTick;      // worker thread only: the clients of a tick
     std::int32_t FBusyCount = 0;                              // guarded by the group lock
-    std::atomic<std::uint64_t> FTicksCounted{0};
     std::atomic<std::uint64_t> FTicksRun{0};
     TSLClockGenThread* FThread;   // owned until the clock generator ends; then the thread frees itself
 };

@@ -32,6 +32,107 @@ std::uint64_t TTickSchedule::TakeTick(TClock::time_point now) noexcept
     return skipped;
 }
 
+std::uint64_t TTickSchedule::TakeDue(TClock::time_point now) noexcept
+{
+    if (now < NextDeadline())
+        return 0;
+    std::int64_t due = (now - FStart) / FPeriod - FTaken;
+    FTaken += due;
+    return static_cast<std::uint64_t>(due);
+}
+
+TPacedSemaphore::TPacedSemaphore(std::int32_t initialCount, std::int32_t maximumCount)
+    : FCount("paced semaphore", initialCount, maximumCount)
+{
+}
+
+void TPacedSemaphore::Pace(std::int32_t periodMs)
+{
+    if (periodMs < 1)
+        throw std::invalid_argument("paced semaphore: period " + std::to_string(periodMs) +
+                                    " ms is not positive");
+    std::lock_guard lock(FLock);
+    const TClock::time_point now = TClock::now();
+    if (FSchedule)
+        CountDueTicks(now, false);
+    FSchedule.emplace(now, std::chrono::milliseconds(periodMs));
+    ++FPaceGeneration;
+    // Under the lock, as in Release(): a woken waiter may destroy the semaphore once it has its count.
+    FChanged.notify_all();
+}
+
+void TPacedSemaphore::StopPacing()
+{
+    std::lock_guard lock(FLock);
+    if (!FSchedule)
+        return;
+    CountDueTicks(TClock::now(), false);
+    FSchedule.reset();
+    ++FPaceGeneration;
+    FChanged.notify_all();
+}
+
+bool TPacedSemaphore::Release(std::int32_t count)
+{
+    // Notifying under the lock: a woken waiter may destroy the semaphore as soon as it has its count.
+    std::lock_guard lock(FLock);
+    return FCount.Release(count, FChanged);
+}
+
+void TPacedSemaphore::Acquire()
+{
+    std::unique_lock lock(FLock);
+    bool slept = false;
+    for (;;)
+    {
+        if (FSchedule)
+            CountDueTicks(TClock::now(), slept);
+        if (FCount.TryTake())
+            return;
+        const std::uint64_t generation = FPaceGeneration;
+        auto changed = [&] { return FCount.Available() || FPaceGeneration != generation; };
+        if (!FSchedule)
+            FChanged.wait(lock, changed);
+        else
+            // The kernel wakes this thread at the deadline itself: the one wake-up a tick costs.
+            (void)FChanged.wait_until(lock, FSchedule->NextDeadline(), changed);
+        // After a new pace, lateness against the old deadline says nothing.
+        slept = FPaceGeneration == generation;
+    }
+}
+
+std::uint64_t TPacedSemaphore::TicksDue() const
+{
+    std::lock_guard lock(FLock);
+    if (!FSchedule)
+        return FTicksDue;
+    // On a copy: what an observer sees must not take ticks from the waiter.
+    TTickSchedule schedule = *FSchedule;
+    return FTicksDue + schedule.TakeDue(TClock::now());
+}
+
+std::uint64_t TPacedSemaphore::SkippedTicks() const
+{
+    std::lock_guard lock(FLock);
+    return FSkippedTicks;
+}
+
+void TPacedSemaphore::CountDueTicks(TClock::time_point now, bool slept)
+{
+    std::uint64_t due = 0;
+    if (slept && now - FSchedule->NextDeadline() > TTickSchedule::kStallLimit)
+    {
+        FSkippedTicks += FSchedule->TakeTick(now);
+        due = 1;
+    }
+    else
+    {
+        due = FSchedule->TakeDue(now);
+    }
+    FTicksDue += due;
+    FCount.AddUpToMaximum(due);
+}
+
 TPeriodicTimer::~TPeriodicTimer()
 {
     // From inside the callback the join below raises and the program ends: better than running on freed

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace harvolin
@@ -29,10 +30,64 @@ public:
     // After a late wake that is no stall, NextDeadline() may already be past: those ticks follow back to
     // back.
     std::uint64_t TakeTick(TClock::time_point now) noexcept;
+    // Consumes every tick due at `now`, however late, and returns how many: no stall rule, for ticks that
+    // fell due while nobody was waiting for them, and that are owed whole.
+    std::uint64_t TakeDue(TClock::time_point now) noexcept;
 private:
     TClock::time_point FStart;
     std::chrono::milliseconds FPeriod;
     std::int64_t FTaken = 0;   // ticks delivered or skipped since FStart
+};
+
+// A counting semaphore that a period also releases: while paced, its count rises by one at every deadline
+// start + k x period of the monotonic clock, as if a timer released it then. No timer thread does: the thread
+// waiting in Acquire() sleeps to the next deadline itself, so a tick costs the one wake-up of the thread that
+// takes it, where a timer thread releasing a semaphore costs two. Release() adds to the count from any
+// thread, as a plain semaphore's does: each deadline and each release is one acquisition.
+// Deadlines that pass while no thread waits (the acquirer busy with earlier ones) are counted at the next
+// Acquire() and taken back to back, up to the maximum count; beyond it they are lost, as releases of a full
+// semaphore are. A waiter that wakes more than TTickSchedule::kStallLimit after the deadline it slept for
+// (the machine stopped, not the acquirer) takes one tick for the whole backlog; the rest are skipped and
+// counted in SkippedTicks(), and the deadlines start again from the wake.
+// Every member may be called from any thread. Raises std::invalid_argument for a maximum below 1 or an
+// initial count outside 0..maximum.
+class TPacedSemaphore
+{
+public:
+    using TClock = TTickSchedule::TClock;
+
+    TPacedSemaphore(std::int32_t initialCount, std::int32_t maximumCount);
+    TPacedSemaphore(const TPacedSemaphore&) = delete;
+    TPacedSemaphore& operator=(const TPacedSemaphore&) = delete;
+
+    // Starts the deadlines, the first one period from now; when paced already, the deadlines that fell due
+    // are counted and the new period takes over, also for a thread asleep for an old deadline. Raises
+    // std::invalid_argument for a period below 1 ms, leaving the pace as it was.
+    void Pace(std::int32_t periodMs);
+    // Counts the deadlines that fell due and ends the pace; a waiter then waits for releases alone.
+    void StopPacing();
+    // Adds count, or refuses the whole release and returns false when the count would pass the maximum.
+    // Raises std::invalid_argument for a count below 1.
+    bool Release(std::int32_t count = 1);
+    // Blocks without time limit until a deadline or a release gives a count to take.
+    void Acquire();
+
+    // Deadlines fallen due over the semaphore's life, also those no waiter has counted yet; skipped ticks
+    // are not among them.
+    [[nodiscard]] std::uint64_t TicksDue() const;
+    [[nodiscard]] std::uint64_t SkippedTicks() const;
+private:
+    // Caller holds FLock and is paced. slept: the caller woke from a wait for the current schedule's
+    // next deadline, so lateness past the stall limit is the machine's.
+    void CountDueTicks(TClock::time_point now, bool slept);
+
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    TSemaphoreCount FCount;                   // guarded by FLock
+    std::optional<TTickSchedule> FSchedule;   // guarded by FLock: empty while not paced
+    std::uint64_t FPaceGeneration = 0;        // guarded by FLock: bumped by Pace() and StopPacing()
+    std::uint64_t FTicksDue = 0;              // guarded by FLock: deadlines counted so far
+    std::uint64_t FSkippedTicks = 0;          // guarded by FLock
 };
 
 // Calls a callback every period on a thread of its own (highest priority, best effort), on absolute deadlines

@@ -1,6 +1,7 @@
 #include "rtl/Threads.h"
 #include "rtl/Diagnostics.h"
 #include "rtl/Exceptions.h"
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <pthread.h>
@@ -254,37 +255,61 @@ bool TEvent::WaitUntil(std::chrono::steady_clock::time_point deadline, bool limi
     return true;
 }
 
-TSemaphore::TSemaphore(std::int32_t initialCount, std::int32_t maximumCount)
-    : FMaximum(maximumCount), FCount(initialCount)
+TSemaphoreCount::TSemaphoreCount(const char* owner, std::int32_t initialCount, std::int32_t maximumCount)
+    : FOwner(owner), FMaximum(maximumCount), FCount(initialCount)
 {
     if (maximumCount < 1 || initialCount < 0 || initialCount > maximumCount)
-        throw std::invalid_argument("semaphore: initial count " + std::to_string(initialCount) +
+        throw std::invalid_argument(std::string(owner) + ": initial count " + std::to_string(initialCount) +
                                     " and maximum " + std::to_string(maximumCount) +
                                     " do not satisfy 0 <= initial <= maximum, 1 <= maximum");
 }
 
-bool TSemaphore::Release(std::int32_t count)
+bool TSemaphoreCount::Release(std::int32_t count, std::condition_variable& waiters)
 {
     if (count < 1)
-        throw std::invalid_argument("semaphore: cannot release " + std::to_string(count));
-    // Notifying under the lock: a woken waiter may destroy the semaphore as soon as it has its count.
-    std::lock_guard lock(FLock);
+        throw std::invalid_argument(std::string(FOwner) + ": cannot release " + std::to_string(count));
     // In 64 bits: count may be as large as the type allows.
     if (static_cast<std::int64_t>(FCount) + count > FMaximum)
         return false;
     FCount += count;
     if (count == 1)
-        FReleased.notify_one();
+        waiters.notify_one();
     else
-        FReleased.notify_all();
+        waiters.notify_all();
     return true;
+}
+
+void TSemaphoreCount::AddUpToMaximum(std::uint64_t count) noexcept
+{
+    const auto room = static_cast<std::uint64_t>(FMaximum - FCount);
+    FCount += static_cast<std::int32_t>(std::min(count, room));
+}
+
+bool TSemaphoreCount::TryTake() noexcept
+{
+    if (FCount == 0)
+        return false;
+    --FCount;
+    return true;
+}
+
+TSemaphore::TSemaphore(std::int32_t initialCount, std::int32_t maximumCount)
+    : FCount("semaphore", initialCount, maximumCount)
+{
+}
+
+bool TSemaphore::Release(std::int32_t count)
+{
+    // Notifying under the lock: a woken waiter may destroy the semaphore as soon as it has its count.
+    std::lock_guard lock(FLock);
+    return FCount.Release(count, FReleased);
 }
 
 void TSemaphore::Acquire()
 {
     std::unique_lock lock(FLock);
-    FReleased.wait(lock, [this] { return FCount > 0; });
-    --FCount;
+    FReleased.wait(lock, [this] { return FCount.Available(); });
+    (void)FCount.TryTake();
 }
 
 bool TSemaphore::TryAcquireFor(std::chrono::milliseconds timeout)
@@ -296,19 +321,16 @@ bool TSemaphore::TryAcquireFor(std::chrono::milliseconds timeout)
         return true;
     }
     std::unique_lock lock(FLock);
-    if (!FReleased.wait_until(lock, *deadline, [this] { return FCount > 0; }))
+    if (!FReleased.wait_until(lock, *deadline, [this] { return FCount.Available(); }))
         return false;
-    --FCount;
+    (void)FCount.TryTake();
     return true;
 }
 
 bool TSemaphore::TryAcquire()
 {
     std::lock_guard lock(FLock);
-    if (FCount == 0)
-        return false;
-    --FCount;
-    return true;
+    return FCount.TryTake();
 }
 
 void SleepMs(std::int32_t ms)

@@ -101,6 +101,29 @@ private:
     std::uint64_t FSetCount = 0;   // guarded by FLock; manual reset: a change releases the waiters
 };
 
+// The count of a semaphore with a ceiling, apart from its lock and its waiting: each semaphore keeps one
+// under its own lock. Raises std::invalid_argument for a maximum below 1 or an initial count outside
+// 0..maximum, naming the owner (a string literal).
+class TSemaphoreCount
+{
+public:
+    TSemaphoreCount(const char* owner, std::int32_t initialCount, std::int32_t maximumCount);
+
+    // Adds count and wakes as many of waiters (on the owner's lock, which the caller holds), or refuses the
+    // whole release and returns false when it would pass the maximum (the release is then lost and the count
+    // stays). Raises std::invalid_argument for a count below 1.
+    [[nodiscard]] bool Release(std::int32_t count, std::condition_variable& waiters);
+    // Adds as much of count as fits; the rest is lost.
+    void AddUpToMaximum(std::uint64_t count) noexcept;
+    [[nodiscard]] bool Available() const noexcept { return FCount > 0; }
+    // Takes one when there is one.
+    [[nodiscard]] bool TryTake() noexcept;
+private:
+    const char* FOwner;
+    const std::int32_t FMaximum;
+    std::int32_t FCount;
+};
+
 // Counting semaphore with a ceiling. Raises std::invalid_argument for a maximum below 1 or an initial count
 // outside 0..maximum.
 class TSemaphore
@@ -118,10 +141,9 @@ public:
     [[nodiscard]] bool TryAcquireFor(std::chrono::milliseconds timeout);
     [[nodiscard]] bool TryAcquire();
 private:
-    const std::int32_t FMaximum;
     std::mutex FLock;
     std::condition_variable FReleased;
-    std::int32_t FCount;   // guarded by FLock
+    TSemaphoreCount FCount;   // guarded by FLock
 };
 
 // Re-entrant lock: the thread that holds it may enter again and leaves once per entry. Only the holder may

@@ -80,6 +80,22 @@ TEST_F(SLClockGenConcurrencyTest, TheLastClientLeavingRemovesTheClockGeneratorAt
     b.Unregister();
 }
 
+TEST_F(SLClockGenConcurrencyTest, AClockOfALongPeriodEndsAtOnceWhenItsLastClientLeaves)
+{
+    // An hour to the first deadline: only the wake-up of the unregistration can end the worker in time.
+    TClient a;
+    a.Register(3600 * 1000);
+    ASSERT_EQ(LiveClockThreads(), FThreadsBefore + 1);
+    a.Unregister();
+    EXPECT_TRUE(Eventually([&] { return LiveClockThreads() == FThreadsBefore; }));
+    EXPECT_EQ(a.Ticks.load(), 0);
+    // The same period again starts a fresh clock from its own start.
+    TClient b;
+    b.Register(3600 * 1000);
+    EXPECT_EQ(FindClockGen(3600 * 1000)->TicksCounted(), 0u);
+    b.Unregister();
+}
+
 TEST_F(SLClockGenConcurrencyTest, ATickLongerThanThePeriodIsCaughtUpBackToBack)
 {
     TOWObject lock;

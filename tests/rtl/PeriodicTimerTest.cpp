@@ -1,5 +1,6 @@
 #include "rtl/PeriodicTimer.h"
 #include "rtl/Diagnostics.h"
+#include "tests/support/TestThreads.h"
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -64,6 +65,20 @@ TEST_F(PeriodicTimerTest, LatenessOfExactlyTheStallLimitIsStillCaughtUp)
     TTickSchedule schedule(FStart, 10ms);
     EXPECT_EQ(schedule.TakeTick(FStart + 10ms + TTickSchedule::kStallLimit), 0u);
     EXPECT_EQ(schedule.NextDeadline(), FStart + 20ms);
+}
+
+TEST_F(PeriodicTimerTest, TicksOwedAfterABusySpellAreTakenWholeAndLeaveTheDeadlinesInPlace)
+{
+    TTickSchedule schedule(FStart, 10ms);
+    EXPECT_EQ(schedule.TakeDue(FStart + 9ms), 0u);
+    EXPECT_EQ(schedule.TakeDue(FStart + 55ms), 5u);
+    EXPECT_EQ(schedule.NextDeadline(), FStart + 60ms);
+    EXPECT_EQ(schedule.TakeDue(FStart + 59999us), 0u);
+    // Far past the stall limit: a busy spell owes every tick, and the deadlines keep their places.
+    EXPECT_EQ(schedule.TakeDue(FStart + 3004ms), 295u);
+    EXPECT_EQ(schedule.NextDeadline(), FStart + 3010ms);
+    EXPECT_EQ(schedule.TakeTick(FStart + 3010ms + 700us), 0u);
+    EXPECT_EQ(schedule.NextDeadline(), FStart + 3020ms);
 }
 
 TEST_F(PeriodicTimerTest, BadInputIsRefusedAndTheStoppedTimerStaysStopped)
@@ -342,6 +357,107 @@ TEST_F(PeriodicTimerConcurrencyTest, StallOfMoreThanASecondSkipsTheBacklog)
     timer.Stop();
     // About 1200 ticks fell due during the stall; all but the one delivered after it are skipped.
     EXPECT_GE(timer.SkippedTicks(), 1000u);
+}
+
+TEST(PacedSemaphoreTest, BadCountsAndPeriodsAreRefused)
+{
+    EXPECT_THROW(TPacedSemaphore(0, 0), std::invalid_argument);
+    EXPECT_THROW(TPacedSemaphore(2, 1), std::invalid_argument);
+    TPacedSemaphore semaphore(0, 2);
+    EXPECT_THROW(semaphore.Pace(0), std::invalid_argument);
+    EXPECT_THROW((void)semaphore.Release(0), std::invalid_argument);
+    EXPECT_TRUE(semaphore.Release(2));
+    EXPECT_FALSE(semaphore.Release());
+    EXPECT_EQ(semaphore.TicksDue(), 0u);
+}
+
+// Acquires on a thread of its own, so that a wait that should end and does not fails the test instead of
+// hanging it.
+class TAcquirer
+{
+public:
+    TAcquirer(TPacedSemaphore& semaphore, int count)
+        : FSemaphore(semaphore), FThread(
+                                     [this, count]
+                                     {
+                                         for (int i = 0; i < count; ++i)
+                                         {
+                                             FSemaphore.Acquire();
+                                             ++Taken;
+                                         }
+                                         Done.Set();
+                                     })
+    {
+    }
+    TAcquirer(const TAcquirer&) = delete;
+    TAcquirer& operator=(const TAcquirer&) = delete;
+    ~TAcquirer()
+    {
+        // A test that failed may leave the thread waiting: enough releases end it before the join.
+        while (!Done.WaitFor(0ms))
+            (void)FSemaphore.Release();
+    }
+
+    std::atomic<int> Taken{0};
+    TEvent Done{TEventMode::ManualReset};
+private:
+    TPacedSemaphore& FSemaphore;
+    TThread FThread;
+};
+
+class PacedSemaphoreConcurrencyTest : public ::testing::Test
+{
+protected:
+    static constexpr std::int32_t kHourMs = 3600 * 1000;
+    TPacedSemaphore FSemaphore{0, 1000};
+};
+
+TEST_F(PacedSemaphoreConcurrencyTest, DeadlinesAloneReleaseTheWaiter)
+{
+    FSemaphore.Pace(1);
+    TAcquirer acquirer(FSemaphore, 5);
+    ASSERT_TRUE(acquirer.Done.WaitFor(kPatience));
+    EXPECT_GE(FSemaphore.TicksDue(), 5u);
+    EXPECT_EQ(FSemaphore.SkippedTicks(), 0u);
+}
+
+TEST_F(PacedSemaphoreConcurrencyTest, AReleaseWakesAWaiterAsleepForAFarDeadlineAtOnce)
+{
+    FSemaphore.Pace(kHourMs);
+    TAcquirer acquirer(FSemaphore, 1);
+    EXPECT_FALSE(acquirer.Done.WaitFor(kQuietWindow));
+    ASSERT_TRUE(FSemaphore.Release());
+    ASSERT_TRUE(acquirer.Done.WaitFor(kPatience));
+    EXPECT_EQ(FSemaphore.TicksDue(), 0u);
+}
+
+TEST_F(PacedSemaphoreConcurrencyTest, ANewPeriodReachesAWaiterAsleepForTheOldDeadline)
+{
+    FSemaphore.Pace(kHourMs);
+    TAcquirer acquirer(FSemaphore, 3);
+    EXPECT_FALSE(acquirer.Done.WaitFor(kQuietWindow));
+    EXPECT_EQ(acquirer.Taken, 0);
+    FSemaphore.Pace(1);
+    ASSERT_TRUE(acquirer.Done.WaitFor(kPatience));
+    EXPECT_GE(FSemaphore.TicksDue(), 3u);
+}
+
+TEST_F(PacedSemaphoreConcurrencyTest, TicksDueWhileNobodyWaitsAreKeptUpToTheMaximum)
+{
+    TPacedSemaphore semaphore(0, 3);
+    semaphore.Pace(1);
+    ASSERT_TRUE(Eventually([&] { return semaphore.TicksDue() >= 10; }));
+    // Stopping counts what fell due: three are kept, the rest are lost as a full semaphore loses releases.
+    semaphore.StopPacing();
+    const std::uint64_t dueAtStop = semaphore.TicksDue();
+    TAcquirer acquirer(semaphore, 4);
+    ASSERT_TRUE(Eventually([&] { return acquirer.Taken == 3; }));
+    EXPECT_FALSE(acquirer.Done.WaitFor(kQuietWindow));
+    EXPECT_EQ(acquirer.Taken, 3);
+    // No deadline after the stop: the waiter waits for a release alone.
+    EXPECT_EQ(semaphore.TicksDue(), dueAtStop);
+    ASSERT_TRUE(semaphore.Release());
+    EXPECT_TRUE(acquirer.Done.WaitFor(kPatience));
 }
 
 }   // namespace
