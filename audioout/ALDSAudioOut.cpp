@@ -157,8 +157,9 @@ TALDSAudioOut::~TALDSAudioOut()
         }
         ReleaseGraph();
     }
-    FPlayer.reset();
+    // The clock thread before the player: a tick still pending may queue a block and wake the player.
     FClockThread.reset();
+    FPlayer.reset();
     FSwitches.reset();
     FInputList.Clear();
     FAudioOutputDevice.reset();

@@ -3,6 +3,8 @@
 #include "media/AlsaAudioDevice.h"
 #include "media/AudioDevices.h"
 #include "media/AudioRenderer.h"
+#include "rtl/DescriptionReader.h"
+#include "rtl/DescriptionWriter.h"
 #include "rtl/Diagnostics.h"
 #include "tests/audioout/ALDSAudioOutTestSupport.h"
 #include "tests/support/AlsaTestConfig.h"
@@ -100,6 +102,25 @@ protected:
     std::vector<std::string> FReports;
     TDiagnosticHandler FPreviousHandler;
 };
+
+TEST_F(ALDSAudioOutTest, ADescriptionAlwaysSaysHowThePipelinePumpsAndKeepsTheHookOnlyWhenSet)
+{
+    auto out = MakeComponent<TALDSAudioOut>();
+    out->SetName("ALDSAudioOut1");
+    out->AudioOutputDevice().SetDeviceName(kNullAudioRendererFriendlyName);
+    const std::string stored = WriteDescription(*out);
+    EXPECT_NE(stored.find("EnableMasterPumping = False"), std::string::npos) << stored;
+    EXPECT_EQ(stored.find("Enabled = True"), std::string::npos) << stored;
+    EXPECT_EQ(stored.find("_Graph"), std::string::npos) << stored;
+
+    out->SetGraphHook("ExpandGraph");
+    out->SetEnabled(false);
+    auto read = ReadComponent(WriteDescription(*out));
+    auto& copy = dynamic_cast<TALDSAudioOut&>(*read);
+    EXPECT_EQ(copy.GraphHook(), "ExpandGraph");
+    EXPECT_FALSE(copy.Enabled());
+    EXPECT_EQ(copy.AudioOutputDevice().DeviceName(), kNullAudioRendererFriendlyName);
+}
 
 TEST_F(ALDSAudioOutTest, BlocksWithoutStampAdvanceByTheirDurationAndStampsSetThePosition)
 {
