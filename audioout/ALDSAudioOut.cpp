@@ -73,11 +73,19 @@ TALPlayerThread::~TALPlayerThread()
 
 bool TALPlayerThread::CloseGate(std::chrono::milliseconds patience)
 {
-    std::unique_lock drain(FDrainLock, std::defer_lock);
-    if (!drain.try_lock_for(patience))
+    std::unique_lock lock(FDrainLock);
+    if (!FDrainEnded.wait_for(lock, patience, [&] { return !FDraining; }))
         return false;
+    FGateOpen = false;
     FGateEvent.Reset();
     return true;
+}
+
+void TALPlayerThread::OpenGate()
+{
+    std::lock_guard lock(FDrainLock);
+    FGateOpen = true;
+    FGateEvent.Set();
 }
 
 void TALPlayerThread::Run()
@@ -90,7 +98,16 @@ void TALPlayerThread::Run()
         FDataEvent.Wait();
         if (FTerminated.load())
             break;
-        std::lock_guard drain(FDrainLock);
+        {
+            // The gate may have closed while the player waited for data: that wake waits for the gate.
+            std::lock_guard lock(FDrainLock);
+            if (!FGateOpen)
+            {
+                FDataEvent.Set();
+                continue;
+            }
+            FDraining = true;
+        }
         try
         {
             FOwner.PlayQueuedBuffers();
@@ -100,6 +117,11 @@ void TALPlayerThread::Run()
             // The player goes on with the next wake; the block that failed is gone.
             ReportCurrentException([this] { return FOwner.DiagnosticName(); }, [] { return "playing a block"; });
         }
+        {
+            std::lock_guard lock(FDrainLock);
+            FDraining = false;
+        }
+        FDrainEnded.notify_all();
     }
     FFinishedEvent.Set();
 }

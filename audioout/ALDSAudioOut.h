@@ -30,7 +30,7 @@ class TALDSAudioOut;
 
 // The player: a thread at the highest normal priority that drains the audio output's play queue into the
 // graph each time it is woken. The gate (manual reset, open at first) lets StopPlayback hold it between two
-// drains; the drain lock is held for a whole drain, so closing the gate waits for the drain under way.
+// drains: closing the gate waits for the drain under way, and no drain starts while it is closed.
 class TALPlayerThread final
 {
 public:
@@ -44,9 +44,10 @@ public:
     // Any thread. Coalesces: one wake runs one whole drain.
     void Wake() { FDataEvent.Set(); }
     // Waits up to patience for the drain under way to end, then keeps the player from starting another
-    // until OpenGate(). False, with the gate left open, when the drain did not end in time.
+    // until OpenGate(). False, with the gate left open, when the drain did not end in time: a delivery stuck
+    // in a device that stopped taking samples cannot hold StopPlayback for ever.
     [[nodiscard]] bool CloseGate(std::chrono::milliseconds patience);
-    void OpenGate() { FGateEvent.Set(); }
+    void OpenGate();
 private:
     void Run();
 
@@ -54,9 +55,10 @@ private:
     TEvent FFinishedEvent{TEventMode::AutoReset};
     TEvent FDataEvent{TEventMode::AutoReset};
     TEvent FGateEvent{TEventMode::ManualReset, true};
-    // Held for a whole drain; timed, so that a delivery stuck in a device that stopped taking samples
-    // cannot hold StopPlayback for ever.
-    std::timed_mutex FDrainLock;
+    std::mutex FDrainLock;   // a leaf; never held while a block is delivered
+    std::condition_variable FDrainEnded;
+    bool FDraining = false;   // guarded by FDrainLock
+    bool FGateOpen = true;    // guarded by FDrainLock; FGateEvent follows it
     std::atomic<bool> FTerminated{false};
     std::unique_ptr<TThread> FThread;   // last: started once everything above exists
 };
