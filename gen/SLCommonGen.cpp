@@ -14,7 +14,7 @@ TSLCommonGen::TSLCommonGen(TComponent* owner)
       ClockPin(this, 0,
                [this](TOWPin*)
                {
-                   if (ClockSource() == TSLClockSource::csExternal && IsPumpMaster())
+                   if (ClockSource() == TSLClockSource::csExternal && IsPumpMaster() && DownstreamHasRoom())
                        ProduceBlock();
                })
 {
@@ -290,8 +290,17 @@ void TSLCommonGen::MasterPumpReceived(TOWClaimant pump)
 void TSLCommonGen::ClockTick()
 {
     const std::int32_t blocks = BlocksPerTick();
-    for (std::int32_t i = 0; i < blocks; ++i)
+    for (std::int32_t i = 0; i < blocks && DownstreamHasRoom(); ++i)
         ProduceBlock();
+}
+
+bool TSLCommonGen::DownstreamHasRoom()
+{
+    // A tick the consumer has no room for is skipped: the block it would have made is made at the next
+    // tick with room, from the same phase, so nothing is lost and the stream stays continuous.
+    const auto query = MakeRef<TOWRoomQueryOperation>();
+    GetOutputPin().Notify(query);
+    return !query->Refused();
 }
 
 // --- real generators ---------------------------------------------------------------------------------------

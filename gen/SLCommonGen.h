@@ -88,7 +88,11 @@ protected:
     void BeginGeneration();
     void ReleaseClock();
     void MasterPumpReceived(TOWClaimant pump);
+    // One tick of the generator's own pace (its clock, or ClockPin): a block, unless the chain's consumer
+    // says it has no room for one.
     void ClockTick();
+    // Asks downstream (TOWRoomQueryOperation) whether a block made now would find room.
+    [[nodiscard]] bool DownstreamHasRoom();
 private:
     void ElectPump();
 

@@ -18,12 +18,13 @@ namespace harvolin
 namespace
 {
 
-// Stream and device time: about 100 ms of buffer, so that a late block of the delivering thread (a 1024-frame
-// block is 10 ms at the stream's rate) does not underrun, yet a Stop or a new tone is heard within a tenth
-// of a second; periods of about 20 ms, five to the buffer, so that room comes back in steps of two blocks
-// and the writer wakes 50 times a second, not on every frame.
-constexpr unsigned kBufferMicroseconds = 100000;
-constexpr unsigned kPeriodMicroseconds = 20000;
+// Stream and device time: about 40 ms of buffer. A new tone must be heard within a tenth of a second of the
+// change, and the device's buffer is only one part of that delay: the audio output's play queue and the
+// block in delivery hold about 40 ms more, and the generator's tick up to 10 ms. 40 ms still covers four
+// late blocks of the delivering thread (a 1024-frame block is 10 ms at the stream's rate). Periods of about
+// 10 ms, four to the buffer, so that room comes back a block at a time.
+constexpr unsigned kBufferMicroseconds = 40000;
+constexpr unsigned kPeriodMicroseconds = 10000;
 // A wait for room is cut into slices this long, so that a device that stops taking frames without saying
 // why costs a writei a second, not a hang without end.
 constexpr int kWaitSliceMs = 1000;

@@ -162,15 +162,19 @@ std::int64_t TNullAudioDevice::PlayedLocked(TClock::time_point now) const
     if (!FRunningSince)
         return FPlayedBase;
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - *FRunningSince).count();
-    const std::int64_t played =
-        FPlayedBase + elapsed * static_cast<std::int64_t>(FFormat.FramesPerSecond) / 1000000;
+    const std::int64_t played = FPlayedBase + elapsed * PlayRate() / 1000000;
     return std::min(played, FWritten);
+}
+
+std::int64_t TNullAudioDevice::PlayRate() const noexcept
+{
+    return static_cast<std::int64_t>(FFormat.FramesPerSecond) * std::max<std::uint32_t>(1, FOptions.Speed);
 }
 
 TNullAudioDevice::TClock::time_point TNullAudioDevice::WhenPlayed(std::int64_t frames) const
 {
     const std::int64_t ahead = std::max<std::int64_t>(0, frames - FPlayedBase);
-    const std::int64_t rate = FFormat.FramesPerSecond;
+    const std::int64_t rate = PlayRate();
     // Rounded up, so that the wait never ends a frame short and spins.
     return *FRunningSince + std::chrono::microseconds((ahead * 1000000 + rate - 1) / rate);
 }

@@ -24,9 +24,14 @@ public:
     struct TOptions
     {
         bool Paced = true;
-        std::chrono::milliseconds BufferDuration{100};
+        // As the sound card the program is tuned for (about 40 ms): what a device holds counts in the delay
+        // from a change of the tone to hearing it.
+        std::chrono::milliseconds BufferDuration{40};
         // Empty: nothing is recorded.
         std::filesystem::path RecordTo;
+        // Paced: plays this many times faster than the stream's rate, so that a test runs minutes of a
+        // stream against a device's pace in seconds. 1 is a sound card's pace; 0 counts as 1.
+        std::uint32_t Speed = 1;
     };
 
     explicit TNullAudioDevice(TOptions options);
@@ -48,6 +53,8 @@ private:
 
     // Frames played by now; FLock held.
     [[nodiscard]] std::int64_t PlayedLocked(TClock::time_point now) const;
+    // Frames played per second of the monotonic clock: the stream's rate times the speed; FLock held.
+    [[nodiscard]] std::int64_t PlayRate() const noexcept;
     // The moment the device will have played frames, while it runs; FLock held.
     [[nodiscard]] TClock::time_point WhenPlayed(std::int64_t frames) const;
 

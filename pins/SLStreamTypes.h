@@ -89,6 +89,20 @@ class TOWSLResumeOperation final : public TOWNotifyOperation
 {
 };
 
+// Asked downstream by a producer before it makes a block on its own clock: a consumer whose queue is full
+// refuses, and the producer skips the tick instead of making a block that would wait (or be dropped).
+// Skipping keeps the producer at its consumer's pace without holding the chain's lock while it waits.
+// Recipients run one after another on the asking thread during its Notify, which reads the answer once
+// Notify has returned, so the flag needs no lock. A chain without a consumer that answers never refuses.
+class TOWRoomQueryOperation final : public TOWNotifyOperation
+{
+public:
+    void Refuse() noexcept { FRefused = true; }
+    [[nodiscard]] bool Refused() const noexcept { return FRefused; }
+private:
+    bool FRefused = false;
+};
+
 // The owner's handler of stream operations that reach a pin: called with the pin, the type, the flags and
 // the operation; its result is the delivery's. Runs on the delivering thread with GlobalLock held for
 // reading and the pin's group lock held. Assign it before the pin is linked.

@@ -6,6 +6,7 @@
 #include "rtl/DescriptionReader.h"
 #include "tests/support/TestThreads.h"
 #include <gtest/gtest.h>
+#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -55,6 +56,8 @@ public:
 
     // When set, the sink claims every pump request, as a master pump would.
     bool ClaimPump = false;
+    // When set, the sink says it has no room for a block, as a full consumer would.
+    std::atomic<bool> RefuseRoom{false};
 
     TSLOWRealSinkPin InputPin{
         this, [this](TOWPin*, const TGUID&, std::uint32_t flags, const TRefPtr<TOWNotifyOperation>& operation)
@@ -64,6 +67,12 @@ private:
     {
         if ((flags & kOWConnectionNotice) != 0)
             return false;
+        if (auto query = RefCast<TOWRoomQueryOperation>(operation))
+        {
+            if (RefuseRoom.load())
+                query->Refuse();
+            return true;
+        }
         std::lock_guard lock(FLock);
         if (auto request = RefCast<TOWPumpRequestOperation>(operation))
         {
@@ -227,6 +236,21 @@ TEST_F(SLSignalGenTest, AnExternallyClockedGeneratorMakesOneBlockPerTickInPhase)
     EXPECT_EQ(FSink.Blocks(), 3u);
 }
 
+TEST_F(SLSignalGenTest, ATickTheConsumerHasNoRoomForIsSkippedAndThePhaseRunsOn)
+{
+    FGen.SetClockSource(TSLClockSource::csExternal);
+    FGen.SetEnabled(true);
+    FGen.ClockPin.Clock();
+    FSink.RefuseRoom = true;
+    FGen.ClockPin.Clock();
+    FGen.ClockPin.Clock();
+    EXPECT_EQ(FSink.Blocks(), 1u);
+    FSink.RefuseRoom = false;
+    FGen.ClockPin.Clock();
+    // The block after the skipped ticks follows the last one made, as if no tick had passed.
+    EXPECT_EQ(FSink.Samples(), Expected({500.0, 500.0}, 16));
+}
+
 TEST_F(SLSignalGenTest, EnablingTwiceStartsOnceAndDisablingSendsOneStop)
 {
     FGen.SetClockSource(TSLClockSource::csExternal);
@@ -328,6 +352,22 @@ TEST_F(SLSignalGenConcurrencyTest, TheInternalClockDeliversStartThenBlocksAndSto
     EXPECT_EQ(FSink.Samples(), Expected(std::vector<double>(blocks, 500.0), 1024));
     EXPECT_EQ(FGen.ClockItem(), nullptr);
     EXPECT_TRUE(Eventually([&] { return LiveClockThreads() == threadsBefore; }));
+}
+
+TEST_F(SLSignalGenConcurrencyTest, TheClockThreadSkipsTicksWhileTheConsumerHasNoRoom)
+{
+    FGen.SetBufferSize(1024);
+    FSink.RefuseRoom = true;
+    FGen.SetEnabled(true);
+    ASSERT_NE(FGen.ClockItem(), nullptr);
+    TSLClockGen& clock = FGen.ClockItem()->Owner();
+    const std::uint64_t ticksBefore = clock.TicksRun();
+    ASSERT_TRUE(Eventually([&] { return clock.TicksRun() >= ticksBefore + 3; }));
+    EXPECT_EQ(FSink.Blocks(), 0u);
+    FSink.RefuseRoom = false;
+    ASSERT_TRUE(Eventually([&] { return FSink.Blocks() >= 2; }));
+    FGen.SetEnabled(false);
+    EXPECT_EQ(FSink.Samples(), Expected(std::vector<double>(FSink.Blocks(), 500.0), 1024));
 }
 
 TEST_F(SLSignalGenConcurrencyTest, SettersRacingTheClockThreadSeeWholeBlocks)

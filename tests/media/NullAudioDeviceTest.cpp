@@ -108,6 +108,21 @@ TEST_F(NullAudioDeviceTest, PacedAWriteBeyondTheBufferWaitsUntilTheDeviceHasPlay
     EXPECT_LE(device.FramesPlayed(), 300);
 }
 
+TEST_F(NullAudioDeviceTest, PacedAtASpeedItPlaysThatManyTimesFasterThanTheStream)
+{
+    // 100 s of stream into a 100-frame buffer at a thousand times the pace: 99 900 frames must have played
+    // first, which takes at least 99.9 ms of the monotonic clock, not 99.9 s.
+    TNullAudioDevice device({.Paced = true, .BufferDuration = 100ms, .RecordTo = {}, .Speed = 1000});
+    ASSERT_TRUE(device.Open(kSlow).Ok());
+    ASSERT_TRUE(device.Start().Ok());
+    const auto frames = Frames(100000, 0);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(device.Write(frames.data(), 100000).Ok());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 99ms);
+    EXPECT_GE(device.FramesPlayed(), 99899);
+    EXPECT_LE(device.FramesPlayed(), 100000);
+}
+
 TEST_F(NullAudioDeviceTest, ARecordingThatCannotBeMadeFailsTheOpenSayingWhy)
 {
     const auto path = FFolder / "missing" / "played.wav";
