@@ -67,6 +67,9 @@ public:
 private:
     void Record(const TRefPtr<TOWNotifyOperation>& operation)
     {
+        // A producer's question whether there is room for a block is no part of the stream.
+        if (Is<TOWRoomQueryOperation>(*operation))
+            return;
         std::lock_guard lock(FLock);
         if (auto wave = RefCast<TOWStartWaveOperation>(operation))
         {
