@@ -20,176 +20,12 @@ namespace
 
 using namespace std::chrono_literals;
 
-constexpr std::int64_t kBlockFrames = 1024;
-constexpr std::int64_t kBlockMicroseconds = 10240;   // 1024 frames at 100 000 a second
+using testing::FirstMismatch;
+using testing::kBlockFrames;
+using testing::kBlockMicroseconds;
+using testing::TReference;
 
-// The main window's pipeline as its description stores it; clockSource and masterPumping as given.
-std::string PipelineDescription(const char* clockSource, const char* masterPumping)
-{
-    return std::string("object fmMain: TTestForm\n"
-                       "  object SLSignalGen1: TSLSignalGen\n"
-                       "    Enabled = False\n"
-                       "    PumpPriority = 0\n"
-                       "    ClockSource = ") +
-           clockSource +
-           "\n"
-           "    SampleRate = 100000.0\n"
-           "    Amplitude = 20000.0\n"
-           "    Frequency = 1000.0\n"
-           "    OutputPin.SinkPins = (\n"
-           "      (ALRealToAudio1.InputPins._Pin1 'ALRealToAudio1.InputPins.Pin [1]')\n"
-           "      (ALRealToAudio1.InputPins._Pin0 'ALRealToAudio1.InputPins.Pin [0]'))\n"
-           "  end\n"
-           "  object ALRealToAudio1: TALRealToAudio\n"
-           "    AudioFormat.SampleRate = 44100\n"
-           "    InputPins.Count = 2\n"
-           "    InputPins.PinsOwner = True\n"
-           "    InputPins.Pins = (SLSignalGen1.OutputPin SLSignalGen1.OutputPin)\n"
-           "    OutputPin.SinkPins = (ALDSAudioOut1.InputPin)\n"
-           "  end\n"
-           "  object ALDSAudioOut1: TALDSAudioOut\n"
-           "    Enabled = False\n"
-           "    EnableMasterPumping = " +
-           masterPumping +
-           "\n"
-           "    Graph.Register = False\n"
-           "    InputPin.SourcePin = ALRealToAudio1.OutputPin\n"
-           "  end\n"
-           "end\n";
-}
-
-// The generator's blocks as the converter writes them: the synthesis rounded half to even. The frequency
-// changes to frequency from block frequencyAt on, the amplitude to amplitude from amplitudeAt on.
-class TReference
-{
-public:
-    std::vector<std::int16_t> Block(std::size_t index)
-    {
-        while (FBlocks.size() <= index)
-        {
-            if (FBlocks.size() == FFrequencyAt)
-                FWave.SetFrequency(FFrequency);
-            if (FBlocks.size() == FAmplitudeAt)
-                FWave.SetAmplitude(FAmplitude);
-            std::vector<double> samples(kBlockFrames);
-            FWave.GenerateBlock(samples.data(), static_cast<std::int32_t>(kBlockFrames));
-            std::vector<std::int16_t> block(samples.size());
-            for (std::size_t k = 0; k < samples.size(); ++k)
-                block[k] = static_cast<std::int16_t>(RoundHalfEven(samples[k]));
-            FBlocks.push_back(std::move(block));
-        }
-        return FBlocks[index];
-    }
-    TReference(std::size_t frequencyAt = SIZE_MAX, double frequency = 0.0, std::size_t amplitudeAt = SIZE_MAX,
-               double amplitude = 0.0)
-        : FFrequencyAt(frequencyAt), FFrequency(frequency), FAmplitudeAt(amplitudeAt), FAmplitude(amplitude)
-    {
-        FWave.SetSignalType(stTone);
-        FWave.SetAmplitude(20000.0);
-        FWave.SampleRateChanged(100000.0);
-        FWave.SetFrequency(1000.0);
-        FWave.ResetState();
-    }
-private:
-    TSLWaveform FWave;
-    const std::size_t FFrequencyAt;
-    const double FFrequency;
-    const std::size_t FAmplitudeAt;
-    const double FAmplitude;
-    std::vector<std::vector<std::int16_t>> FBlocks;
-};
-
-// Whether block index of the recording holds the reference's block in both channels.
-bool BlockMatches(const std::vector<std::int16_t>& recording, std::size_t index, TReference& reference)
-{
-    const std::vector<std::int16_t> expected = reference.Block(index);
-    const std::size_t base = index * 2 * kBlockFrames;
-    for (std::size_t k = 0; k < expected.size(); ++k)
-        if (recording[base + 2 * k] != expected[k] || recording[base + 2 * k + 1] != expected[k])
-            return false;
-    return true;
-}
-
-// The first block of the recording that differs from the reference; the block count when none does.
-std::size_t FirstMismatch(const std::vector<std::int16_t>& recording, TReference& reference)
-{
-    const std::size_t blocks = recording.size() / (2 * kBlockFrames);
-    std::size_t index = 0;
-    while (index < blocks && BlockMatches(recording, index, reference))
-        ++index;
-    return index;
-}
-
-class ALDSAudioOutPipelineConcurrencyTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        // A class whose unit nothing else of this program refers to is not linked in from its library, and
-        // with it goes its registration.
-        RegisterComponentClass<TALRealToAudio>();
-        FFolder = testing::TestFolder("harvolin-pipeline");
-    }
-    void TearDown() override
-    {
-        FForm.reset();
-        SetNullRendererOptions({});
-        std::error_code ignored;
-        std::filesystem::remove_all(FFolder, ignored);
-    }
-    // Reads the window's pipeline; the output plays on the null renderer.
-    void Load(const char* clockSource, const char* masterPumping)
-    {
-        FForm = MakeComponent<TTestForm>();
-        ReadDescription(*FForm, PipelineDescription(clockSource, masterPumping));
-        FGen = &dynamic_cast<TSLSignalGen&>(*FForm->FindComponent("SLSignalGen1"));
-        FOut = &dynamic_cast<TALDSAudioOut&>(*FForm->FindComponent("ALDSAudioOut1"));
-        FOut->AudioOutputDevice().SetDeviceName(kNullAudioRendererFriendlyName);
-    }
-    // What the device has played, in microseconds of stream: the graph's clock is the renderer's.
-    std::optional<REFERENCE_TIME> Played()
-    {
-        const TRefPtr<IGraphBuilder>& graph = FOut->Graph().FilterGraph();
-        const auto filter = QueryAs<IMediaFilter>(graph.Get());
-        IReferenceClock* clock = nullptr;
-        if (!filter || FAILED(filter->GetSyncSource(&clock)) || clock == nullptr)
-            return std::nullopt;
-        REFERENCE_TIME now = 0;
-        (void)AdoptRef(clock)->GetTime(&now);
-        return now;
-    }
-    // Serves the window thread's messages (graph events, posted failures) while waiting for condition;
-    // false when the patience ran out.
-    bool ServeUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience = kPatience)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + patience;
-        while (!condition())
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            FLoop.ProcessPending();
-            YieldThread();
-        }
-        return true;
-    }
-    bool PlayedAtLeast(REFERENCE_TIME microseconds)
-    {
-        const auto played = Played();
-        return played && *played >= microseconds;
-    }
-    // The stream the output has taken and not yet played, in microseconds: delivered or queued.
-    std::int64_t Ahead(REFERENCE_TIME played)
-    {
-        return FOut->StreamPosition() + static_cast<std::int64_t>(FOut->QueuedBlocks()) * kBlockMicroseconds -
-               played;
-    }
-
-    TMessageLoop FLoop;
-    std::filesystem::path FFolder;
-    TComponentPtr<TTestForm> FForm;   // the window that owns the pipeline
-    TSLSignalGen* FGen = nullptr;
-    TALDSAudioOut* FOut = nullptr;
-};
+using ALDSAudioOutPipelineConcurrencyTest = testing::TPipelineFixture;
 
 TEST_F(ALDSAudioOutPipelineConcurrencyTest, TheWindowsPipelinePlaysEveryBlockAndAChangeWithinATenthOfASecond)
 {
@@ -243,7 +79,8 @@ TEST_F(ALDSAudioOutPipelineConcurrencyTest, WithMasterPumpingProductionFollowsTh
     ASSERT_TRUE(ServeUntil([&] { return PlayedAtLeast(2500000); }));
     const std::int64_t late = Ahead(Played().value_or(0));
     // Two seconds later the output is as far ahead of the device as it was: it made what was played.
-    EXPECT_NEAR(static_cast<double>(late), static_cast<double>(early), static_cast<double>(kBlockMicroseconds));
+    EXPECT_NEAR(static_cast<double>(late), static_cast<double>(early),
+                static_cast<double>(kBlockMicroseconds));
 
     // The stop takes effect at the first tick that finds nothing queued.
     FGen->SetEnabled(false);

@@ -77,15 +77,6 @@ std::string PcmDefinitions()
 const auto* const kConfiguration =
     ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(PcmDefinitions()));
 
-// Whether the thread waits in poll() now: where a write waits for room.
-bool WaitsInPoll(pid_t thread)
-{
-    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
-    long call = -1;
-    in >> call;
-    return call == SYS_poll || call == SYS_ppoll;
-}
-
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

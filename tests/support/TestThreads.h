@@ -1,10 +1,17 @@
 #pragma once
 #include "rtl/Threads.h"
 
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace harvolin
@@ -26,6 +33,29 @@ inline bool Eventually(const std::function<bool()>& condition)
         YieldThread();
     }
     return true;
+}
+
+// Whether the thread of this process waits in poll() now: where a write to a device waits for room.
+inline bool WaitsInPoll(pid_t thread)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long call = -1;
+    in >> call;
+    return call == SYS_poll || call == SYS_ppoll;
+}
+
+// The id of this process's thread of that name (names are cut to 15 characters), or 0 when none has it.
+inline pid_t ThreadNamed(const std::string& name)
+{
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+    {
+        std::ifstream in(task.path() / "comm");
+        std::string comm;
+        std::getline(in, comm);
+        if (comm == name.substr(0, 15))
+            return static_cast<pid_t>(std::stol(task.path().filename().string()));
+    }
+    return 0;
 }
 
 // A thread that runs enter() (which may block), sets Entered, waits until Leave() or destruction, then runs
