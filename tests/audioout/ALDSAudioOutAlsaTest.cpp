@@ -15,10 +15,8 @@ namespace harvolin
 namespace
 {
 
-using testing::FirstMismatch;
 using testing::kBlockFrames;
 using testing::kBlockMicroseconds;
-using testing::TReference;
 
 constexpr char kRecorder[] = "Test Recorder";
 constexpr char kUnwritableRecorder[] = "Unwritable Recorder";
@@ -92,27 +90,6 @@ protected:
     std::vector<std::thread::id> FLost;   // window thread only
 };
 
-// The recording holds, block for block, the tone before the change and the changed tone after it, nothing
-// missing, repeated or out of phase; the two setters run one after the other, so a block may fall between
-// them. Returns the block that carries the change, or the block count when it never came.
-std::size_t ExpectContinuousChange(const std::vector<std::int16_t>& samples, double frequency,
-                                   double amplitude)
-{
-    const std::size_t blocks = samples.size() / (2 * kBlockFrames);
-    TReference unchanged;
-    const std::size_t change = FirstMismatch(samples, unchanged);
-    if (change == blocks)
-        return change;
-    bool continuous = false;
-    for (std::size_t amplitudeAt = change; amplitudeAt <= change + 1 && !continuous; ++amplitudeAt)
-    {
-        TReference changed(change, frequency, amplitudeAt, amplitude);
-        continuous = FirstMismatch(samples, changed) == blocks;
-    }
-    EXPECT_TRUE(continuous) << "a block is missing, repeated or out of phase after block " << change;
-    return change;
-}
-
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, TheWindowsPipelinePlaysEveryBlockIntoTheDeviceAcrossAChange)
 {
     Load("csInternal", "False", kRecorder);
@@ -134,7 +111,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, TheWindowsPipelinePlaysEveryBlockIntoThe
     ASSERT_EQ(samples.size() % (2 * kBlockFrames), 0u) << "a block was cut";
     const std::size_t blocks = samples.size() / (2 * kBlockFrames);
     ASSERT_GE(blocks, 390u);
-    const std::size_t change = ExpectContinuousChange(samples, 3000.0, 8000.0);
+    const std::size_t change = testing::ExpectContinuousChange(samples, 3000.0, 8000.0);
     ASSERT_LT(change, blocks) << "the change never arrived";
     EXPECT_GE(static_cast<std::int64_t>(change) * kBlockMicroseconds, 2000000 - 100000)
         << "the change came before two seconds had played";
@@ -230,11 +207,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, WithoutASoundCardTheDefaultDevicePlaysOn
     FGen->SetEnabled(false);
     FForm.reset();
 
-    const std::vector<std::int16_t> samples = testing::ReadRecording(recording);
-    const std::size_t blocks = samples.size() / (2 * kBlockFrames);
-    ASSERT_GE(blocks, 48u);
-    TReference steady;
-    EXPECT_EQ(FirstMismatch(samples, steady), blocks) << "the stream is not continuous";
+    testing::ExpectSteadyStream(testing::ReadRecording(recording), 48);
 }
 
 }   // namespace

@@ -20,10 +20,8 @@ namespace
 
 using namespace std::chrono_literals;
 
-using testing::FirstMismatch;
 using testing::kBlockFrames;
 using testing::kBlockMicroseconds;
-using testing::TReference;
 
 using ALDSAudioOutPipelineConcurrencyTest = testing::TPipelineFixture;
 
@@ -51,17 +49,8 @@ TEST_F(ALDSAudioOutPipelineConcurrencyTest, TheWindowsPipelinePlaysEveryBlockAnd
     ASSERT_EQ(samples.size() % (2 * kBlockFrames), 0u) << "a block was cut";
     const std::size_t blocks = samples.size() / (2 * kBlockFrames);
     ASSERT_GE(blocks, 390u);
-    TReference unchanged;
-    const std::size_t change = FirstMismatch(samples, unchanged);
+    const std::size_t change = testing::ExpectContinuousChange(samples, 3000.0, 8000.0);
     ASSERT_LT(change, blocks) << "the change never arrived";
-    // The two setters run one after the other: a block may fall between them.
-    bool continuous = false;
-    for (std::size_t amplitudeAt = change; amplitudeAt <= change + 1 && !continuous; ++amplitudeAt)
-    {
-        TReference changed(change, 3000.0, amplitudeAt, 8000.0);
-        continuous = FirstMismatch(samples, changed) == blocks;
-    }
-    EXPECT_TRUE(continuous) << "a block is missing, repeated or out of phase after block " << change;
     // The block that carries the change leaves the device this long after the change was made.
     const std::int64_t delay = static_cast<std::int64_t>(change) * kBlockMicroseconds - changedAt;
     EXPECT_GE(delay, 0);
@@ -114,12 +103,7 @@ TEST_F(ALDSAudioOutPipelineConcurrencyTest, OverMinutesOfStreamTheQueueAndTheDel
     EXPECT_LE(mostAhead, 100000);
     FForm.reset();
 
-    const std::vector<std::int16_t> samples = testing::ReadRecording(recording);
-    ASSERT_EQ(samples.size() % (2 * kBlockFrames), 0u);
-    const std::size_t blocks = samples.size() / (2 * kBlockFrames);
-    ASSERT_GE(blocks, 11700u);
-    TReference steady;
-    EXPECT_EQ(FirstMismatch(samples, steady), blocks) << "the stream is not continuous";
+    testing::ExpectSteadyStream(testing::ReadRecording(recording), 11700);
 }
 
 }   // namespace

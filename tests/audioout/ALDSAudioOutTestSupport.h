@@ -228,6 +228,37 @@ inline std::size_t FirstMismatch(const std::vector<std::int16_t>& recording, TRe
     return index;
 }
 
+// The recording holds, block for block, the tone before the change and the changed tone after it, nothing
+// missing, repeated or out of phase; the two setters run one after the other, so a block may fall between
+// them. Returns the block that carries the change, or the block count when it never came.
+inline std::size_t ExpectContinuousChange(const std::vector<std::int16_t>& samples, double frequency,
+                                          double amplitude)
+{
+    const std::size_t blocks = samples.size() / (2 * kBlockFrames);
+    TReference unchanged;
+    const std::size_t change = FirstMismatch(samples, unchanged);
+    if (change == blocks)
+        return change;
+    bool continuous = false;
+    for (std::size_t amplitudeAt = change; amplitudeAt <= change + 1 && !continuous; ++amplitudeAt)
+    {
+        TReference changed(change, frequency, amplitudeAt, amplitude);
+        continuous = FirstMismatch(samples, changed) == blocks;
+    }
+    EXPECT_TRUE(continuous) << "a block is missing, repeated or out of phase after block " << change;
+    return change;
+}
+
+// The recording holds whole blocks, at least minBlocks, all of the unchanged tone from the first on.
+inline void ExpectSteadyStream(const std::vector<std::int16_t>& samples, std::size_t minBlocks)
+{
+    ASSERT_EQ(samples.size() % (2 * kBlockFrames), 0u) << "a block was cut";
+    const std::size_t blocks = samples.size() / (2 * kBlockFrames);
+    ASSERT_GE(blocks, minBlocks);
+    TReference steady;
+    EXPECT_EQ(FirstMismatch(samples, steady), blocks) << "the stream is not continuous";
+}
+
 class TPipelineFixture : public ::testing::Test
 {
 protected:
