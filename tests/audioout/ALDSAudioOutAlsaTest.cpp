@@ -119,6 +119,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, TheWindowsPipelinePlaysEveryBlockIntoThe
 
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndTheNextEnablePlaysAgain)
 {
+    const auto before = testing::TProcessResources::Now();
     Load("csInternal", "False", kRecorder);
     RecordFailures();
     FOut->SetEnabled(true);
@@ -145,6 +146,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndThe
     FGen->SetEnabled(false);
     FForm.reset();
     EXPECT_EQ(FErrors.size(), 1u);
+    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
 
     // The last 0.65 s: what the device played after it was opened again.
     const std::vector<std::int16_t> samples = testing::ReadRecording(Recorded(), 0);
@@ -165,6 +167,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndThe
 // lost before it has played a sample, a real fault of the kind the stand-in above makes.
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, ADeviceWhoseFileCannotBeMadeIsLostAtItsFirstWriteAndNothingHangs)
 {
+    const auto before = testing::TProcessResources::Now();
     Load("csInternal", "False", kUnwritableRecorder);
     ASSERT_EQ(FOut->AudioOutputDevice().DeviceName(), kUnwritableRecorder);
     RecordFailures();
@@ -188,6 +191,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ADeviceWhoseFileCannotBeMadeIsLostAtItsF
     FForm.reset();
     EXPECT_EQ(FErrors.size(), 1u);
     EXPECT_EQ(FLost.size(), 1u);
+    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
 }
 
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, WithoutASoundCardTheDefaultDevicePlaysOnTheNullRenderer)

@@ -115,6 +115,7 @@ TEST_F(ALDSAudioOutSoundServerConcurrencyTest, TheServerPlaysTheToneBeforeAndAft
 
 TEST_F(ALDSAudioOutSoundServerConcurrencyTest, AServerThatStopsTakingSamplesDoesNotHoldTheWindow)
 {
+    const auto before = testing::TProcessResources::Now();
     PlayFor(300000);
     // The server stops playing the sink: the stream fills, and the player's next write waits in the device.
     (void)FServer->Pactl({"suspend-sink", TPulseServer::kSinkName, "1"});
@@ -128,6 +129,8 @@ TEST_F(ALDSAudioOutSoundServerConcurrencyTest, AServerThatStopsTakingSamplesDoes
             return FOut->QueuedBlocks() == TALDSAudioOut::kPlayQueueCapacity && WaitsInPoll(player);
         }));
     const std::int64_t stuckAt = FOut->StreamPosition();
+    ASSERT_GT(testing::TProcessResources::Now().Threads, before.Threads)
+        << "the count does not see the player";
 
     // The window changes the tone and stops the generator as it would while the device is stuck.
     FGen->SetFrequency(3000.0);
@@ -136,6 +139,7 @@ TEST_F(ALDSAudioOutSoundServerConcurrencyTest, AServerThatStopsTakingSamplesDoes
     // Destruction stops the graph to end the delivery instead of waiting for the server for ever.
     FForm.reset();
     EXPECT_TRUE(Reported("the device took no sample for 200 ms; the graph was stopped to end the delivery"));
+    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
 }
 
 }   // namespace

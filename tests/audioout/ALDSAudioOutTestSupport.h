@@ -26,6 +26,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -257,6 +258,31 @@ inline void ExpectSteadyStream(const std::vector<std::int16_t>& samples, std::si
     ASSERT_GE(blocks, minBlocks);
     TReference steady;
     EXPECT_EQ(FirstMismatch(samples, steady), blocks) << "the stream is not continuous";
+}
+
+// What this process holds of the system: its threads and open files. A pipeline that is gone leaves these
+// as they were before it was made; a thread hung in a device, or a device left open, shows here.
+struct TProcessResources
+{
+    std::size_t Threads = 0;
+    std::size_t Files = 0;
+
+    static TProcessResources Now()
+    {
+        const auto count = [](const char* folder)
+        {
+            const std::filesystem::directory_iterator entries(folder);
+            return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+        };
+        // The listing of /proc/self/fd holds one descriptor of its own while it is read.
+        return {count("/proc/self/task"), count("/proc/self/fd")};
+    }
+    bool operator==(const TProcessResources&) const = default;
+};
+
+inline void PrintTo(const TProcessResources& resources, std::ostream* stream)
+{
+    *stream << resources.Threads << " threads, " << resources.Files << " open files";
 }
 
 class TPipelineFixture : public ::testing::Test
