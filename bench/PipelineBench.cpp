@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <pthread.h>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -293,6 +294,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // The window's thread: named as the others are, so that its row reads as what it is.
+    pthread_setname_np(pthread_self(), "window");
     harvolin::TOptions options;
     for (int i = 1; i < argc; ++i)
     {
