@@ -13,6 +13,7 @@
 #include "rtl/Rounding.h"
 #include "tests/pins/TestPins.h"
 #include "tests/support/TestThreads.h"
+#include "tests/support/WindowPipeline.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -135,36 +136,7 @@ inline constexpr std::int64_t kBlockMicroseconds = 10240;   // 1024 frames at 10
 // The main window's pipeline as its description stores it; clockSource and masterPumping as given.
 inline std::string PipelineDescription(const char* clockSource, const char* masterPumping)
 {
-    return std::string("object fmMain: TTestForm\n"
-                       "  object SLSignalGen1: TSLSignalGen\n"
-                       "    Enabled = False\n"
-                       "    PumpPriority = 0\n"
-                       "    ClockSource = ") +
-           clockSource +
-           "\n"
-           "    SampleRate = 100000.0\n"
-           "    Amplitude = 20000.0\n"
-           "    Frequency = 1000.0\n"
-           "    OutputPin.SinkPins = (\n"
-           "      (ALRealToAudio1.InputPins._Pin1 'ALRealToAudio1.InputPins.Pin [1]')\n"
-           "      (ALRealToAudio1.InputPins._Pin0 'ALRealToAudio1.InputPins.Pin [0]'))\n"
-           "  end\n"
-           "  object ALRealToAudio1: TALRealToAudio\n"
-           "    AudioFormat.SampleRate = 44100\n"
-           "    InputPins.Count = 2\n"
-           "    InputPins.PinsOwner = True\n"
-           "    InputPins.Pins = (SLSignalGen1.OutputPin SLSignalGen1.OutputPin)\n"
-           "    OutputPin.SinkPins = (ALDSAudioOut1.InputPin)\n"
-           "  end\n"
-           "  object ALDSAudioOut1: TALDSAudioOut\n"
-           "    Enabled = False\n"
-           "    EnableMasterPumping = " +
-           masterPumping +
-           "\n"
-           "    Graph.Register = False\n"
-           "    InputPin.SourcePin = ALRealToAudio1.OutputPin\n"
-           "  end\n"
-           "end\n";
+    return WindowPipelineDescription("TTestForm", clockSource, masterPumping);
 }
 
 // The generator's blocks as the converter writes them: the synthesis rounded half to even. The frequency
@@ -320,18 +292,8 @@ protected:
         FOut = &dynamic_cast<TALDSAudioOut&>(*FForm->FindComponent("ALDSAudioOut1"));
         FOut->AudioOutputDevice().SetDeviceName(deviceName);
     }
-    // What the device has played, in microseconds of stream: the graph's clock is the renderer's.
-    std::optional<REFERENCE_TIME> Played()
-    {
-        const TRefPtr<IGraphBuilder>& graph = FOut->Graph().FilterGraph();
-        const auto filter = QueryAs<IMediaFilter>(graph.Get());
-        IReferenceClock* clock = nullptr;
-        if (!filter || FAILED(filter->GetSyncSource(&clock)) || clock == nullptr)
-            return std::nullopt;
-        REFERENCE_TIME now = 0;
-        (void)AdoptRef(clock)->GetTime(&now);
-        return now;
-    }
+    // What the device has played, in microseconds of stream; nothing before the first start.
+    std::optional<REFERENCE_TIME> Played() { return PlayedStreamTime(*FOut); }
     // Serves the window thread's messages (graph events, posted failures) while waiting for condition;
     // false when the patience ran out.
     bool ServeUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience = kPatience)
