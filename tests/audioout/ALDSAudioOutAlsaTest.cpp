@@ -119,7 +119,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, TheWindowsPipelinePlaysEveryBlockIntoThe
 
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndTheNextEnablePlaysAgain)
 {
-    const auto before = testing::TProcessResources::Now();
+    const auto before = testing::TProcessResources::Baseline();
     Load("csInternal", "False", kRecorder);
     RecordFailures();
     FOut->SetEnabled(true);
@@ -167,7 +167,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndThe
 // lost before it has played a sample, a real fault of the kind the stand-in above makes.
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, ADeviceWhoseFileCannotBeMadeIsLostAtItsFirstWriteAndNothingHangs)
 {
-    const auto before = testing::TProcessResources::Now();
+    const auto before = testing::TProcessResources::Baseline();
     Load("csInternal", "False", kUnwritableRecorder);
     ASSERT_EQ(FOut->AudioOutputDevice().DeviceName(), kUnwritableRecorder);
     RecordFailures();

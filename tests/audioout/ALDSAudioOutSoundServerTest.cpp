@@ -115,7 +115,7 @@ TEST_F(ALDSAudioOutSoundServerConcurrencyTest, TheServerPlaysTheToneBeforeAndAft
 
 TEST_F(ALDSAudioOutSoundServerConcurrencyTest, AServerThatStopsTakingSamplesDoesNotHoldTheWindow)
 {
-    const auto before = testing::TProcessResources::Now();
+    const auto before = testing::TProcessResources::Baseline();
     PlayFor(300000);
     // The server stops playing the sink: the stream fills, and the player's next write waits in the device.
     (void)FServer->Pactl({"suspend-sink", TPulseServer::kSinkName, "1"});

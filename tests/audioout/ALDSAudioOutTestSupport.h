@@ -30,6 +30,7 @@
 #include <ostream>
 #include <string>
 #include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace harvolin::testing
@@ -248,6 +249,14 @@ struct TProcessResources
         };
         // The listing of /proc/self/fd holds one descriptor of its own while it is read.
         return {count("/proc/self/task"), count("/proc/self/fd")};
+    }
+    // What the process holds before a pipeline is made. A thread is started and joined first: a sanitizer's
+    // runtime starts a thread of its own with the process's first thread and keeps it, and it must count
+    // as already there.
+    static TProcessResources Baseline()
+    {
+        std::thread([] {}).join();
+        return Now();
     }
     bool operator==(const TProcessResources&) const = default;
 };
