@@ -146,7 +146,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ALostDeviceIsToldOnTheWindowThreadAndThe
     FGen->SetEnabled(false);
     FForm.reset();
     EXPECT_EQ(FErrors.size(), 1u);
-    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
+    ExpectNothingLeftBehind(before);
 
     // The last 0.65 s: what the device played after it was opened again.
     const std::vector<std::int16_t> samples = testing::ReadRecording(Recorded(), 0);
@@ -191,7 +191,7 @@ TEST_F(ALDSAudioOutAlsaConcurrencyTest, ADeviceWhoseFileCannotBeMadeIsLostAtItsF
     FForm.reset();
     EXPECT_EQ(FErrors.size(), 1u);
     EXPECT_EQ(FLost.size(), 1u);
-    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
+    ExpectNothingLeftBehind(before);
 }
 
 TEST_F(ALDSAudioOutAlsaConcurrencyTest, WithoutASoundCardTheDefaultDevicePlaysOnTheNullRenderer)

@@ -139,7 +139,7 @@ TEST_F(ALDSAudioOutSoundServerConcurrencyTest, AServerThatStopsTakingSamplesDoes
     // Destruction stops the graph to end the delivery instead of waiting for the server for ever.
     FForm.reset();
     EXPECT_TRUE(Reported("the device took no sample for 200 ms; the graph was stopped to end the delivery"));
-    EXPECT_EQ(testing::TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
+    ExpectNothingLeftBehind(before);
 }
 
 }   // namespace

@@ -266,6 +266,14 @@ inline void PrintTo(const TProcessResources& resources, std::ostream* stream)
     *stream << resources.Threads << " threads, " << resources.Files << " open files";
 }
 
+// A thread whose work is done may still be on its way out (one that frees itself after its last client
+// left): it is given the tests' patience to go. One hung in a device never goes.
+inline void ExpectNothingLeftBehind(const TProcessResources& before)
+{
+    (void)Eventually([&] { return TProcessResources::Now() == before; });
+    EXPECT_EQ(TProcessResources::Now(), before) << "the pipeline left a thread or a file behind";
+}
+
 class TPipelineFixture : public ::testing::Test
 {
 protected:
