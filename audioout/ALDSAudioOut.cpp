@@ -361,7 +361,8 @@ void TALDSAudioOut::QueueBuffer(const TRefPtr<TSLGenericBuffer>& buffer)
     const auto audio = MakeRef<TALAudioBuffer>(*static_cast<ISLBufferCore*>(buffer.Get()));
     if (!hasSource || !FFormatKnown.load() || audio->GetSize() == 0)
         return;
-    const auto queued = MakeRef<TOWSuppliedBufferOperation>(MakeRef<TALAudioBuffer>(*audio));
+    // audio is already a buffer of its own over the arriving storage: it is queued as it is, not copied.
+    const auto queued = MakeRef<TOWSuppliedBufferOperation>(audio);
     bool becameStuck = false;
     std::uint64_t dropped = 0;
     {
