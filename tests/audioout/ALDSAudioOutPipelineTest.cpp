@@ -23,7 +23,11 @@ using namespace std::chrono_literals;
 using testing::kBlockFrames;
 using testing::kBlockMicroseconds;
 
-using ALDSAudioOutPipelineConcurrencyTest = testing::TPipelineFixture;
+class ALDSAudioOutPipelineConcurrencyTest : public testing::TPipelineFixture
+{
+protected:
+    std::int64_t PlayFlatOut(std::int64_t microseconds);
+};
 
 TEST_F(ALDSAudioOutPipelineConcurrencyTest, TheWindowsPipelinePlaysEveryBlockAndAChangeWithinATenthOfASecond)
 {
@@ -78,18 +82,16 @@ TEST_F(ALDSAudioOutPipelineConcurrencyTest, WithMasterPumpingProductionFollowsTh
     EXPECT_EQ(FOut->QueuedBlocks(), 0u);
 }
 
-TEST_F(ALDSAudioOutPipelineConcurrencyTest, OverMinutesOfStreamTheQueueAndTheDelayStayBounded)
+// Enables the window's pipeline on the null renderer and clocks the generator as fast as the device lets it
+// until the device has played the given stream time; the most the output was ahead of the device meanwhile.
+std::int64_t ALDSAudioOutPipelineConcurrencyTest::PlayFlatOut(std::int64_t microseconds)
 {
-    const auto recording = FFolder / "played.wav";
-    // Forty times a sound card's pace, and a producer as fast as its consumer lets it be: two minutes of
-    // stream in a few seconds.
-    SetNullRendererOptions({.Paced = true, .BufferDuration = 40ms, .RecordTo = recording, .Speed = 40});
     Load("csExternal", "False");
     FOut->SetEnabled(true);
     FGen->SetEnabled(true);
     std::int64_t mostAhead = 0;
     std::uint64_t ticks = 0;
-    while (!PlayedAtLeast(120000000))
+    while (!PlayedAtLeast(microseconds))
     {
         FGen->ClockPin.Clock();
         if (++ticks % 64 == 0)
@@ -98,12 +100,33 @@ TEST_F(ALDSAudioOutPipelineConcurrencyTest, OverMinutesOfStreamTheQueueAndTheDel
         std::this_thread::yield();
     }
     FGen->SetEnabled(false);
+    return mostAhead;
+}
+
+TEST_F(ALDSAudioOutPipelineConcurrencyTest, OverMinutesOfStreamTheQueueAndTheDelayStayBounded)
+{
+    const auto recording = FFolder / "played.wav";
+    // Forty times a sound card's pace, and a producer as fast as its consumer lets it be: two minutes of
+    // stream in a few seconds.
+    SetNullRendererOptions({.Paced = true, .BufferDuration = 40ms, .RecordTo = recording, .Speed = 40});
+    const std::int64_t mostAhead = PlayFlatOut(120000000);
     EXPECT_EQ(FOut->DroppedBlocks(), 0u);
     EXPECT_LE(FOut->MostQueuedBlocks(), TALDSAudioOut::kPlayQueueCapacity);
     EXPECT_LE(mostAhead, 100000);
     FForm.reset();
 
     testing::ExpectSteadyStream(testing::ReadRecording(recording), 11700);
+}
+
+TEST_F(ALDSAudioOutPipelineConcurrencyTest, AfterTenMinutesOfStreamTheDelayIsStillUnderATenthOfASecond)
+{
+    // A hundred times a sound card's pace, unrecorded (ten minutes would be 240 MB): the queue's bound and
+    // the delay, over a stream as long as the one a growing queue was first noticed in.
+    SetNullRendererOptions({.Paced = true, .BufferDuration = 40ms, .RecordTo = {}, .Speed = 100});
+    const std::int64_t mostAhead = PlayFlatOut(600000000);
+    EXPECT_EQ(FOut->DroppedBlocks(), 0u);
+    EXPECT_LE(FOut->MostQueuedBlocks(), TALDSAudioOut::kPlayQueueCapacity);
+    EXPECT_LE(mostAhead, 100000);
 }
 
 }   // namespace
