@@ -1,0 +1,101 @@
+#include "app/SoundFailure.h"
+#include <cinttypes>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+namespace harvolin
+{
+namespace
+{
+
+// The codes and messages the audio output reports with (the renderer's "no audio hardware", the steps that
+// create and connect the renderer, and the two events of a graph that plays).
+constexpr std::uint32_t kNoAudioHardware = 0x80040256;
+constexpr char kCannotRender[] = "Can't render audio output.";
+constexpr char kCannotCreateRenderer[] = "Can't create audio render filter.";
+constexpr char kCannotAddRenderer[] = "Can't add audio render filter.";
+constexpr char kDeviceLost[] = "Audio device lost.";
+constexpr char kPlaybackAborted[] = "Audio playback aborted.";
+
+std::string DeviceWords(const std::string& name)
+{
+    if (name.empty() || name == "Default")
+        return "the default sound device";
+    return "the sound device \"" + name + "\"";
+}
+
+// " (reason)" when there is one.
+std::string InParentheses(const std::string& reason)
+{
+    return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
+std::string Capitalised(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
+}
+
+}   // namespace
+
+TSoundFailure ClassifySoundFailure(const std::string& text, std::int32_t code, std::string deviceName,
+                                   std::string rendererReason)
+{
+    TSoundFailure failure{TSoundFailure::TKind::Other, std::move(deviceName), std::move(rendererReason), text,
+                          code};
+    std::string_view lead;
+    if (text.starts_with(kDeviceLost))
+    {
+        failure.Kind = TSoundFailure::TKind::Lost;
+        lead = kDeviceLost;
+    }
+    else if (text.starts_with(kPlaybackAborted))
+    {
+        failure.Kind = TSoundFailure::TKind::Aborted;
+        lead = kPlaybackAborted;
+    }
+    else if (static_cast<std::uint32_t>(code) == kNoAudioHardware || text == kCannotRender ||
+             text == kCannotCreateRenderer || text == kCannotAddRenderer)
+        failure.Kind = TSoundFailure::TKind::CannotOpen;
+    if (failure.Reason.empty() && !lead.empty())
+    {
+        const std::size_t start = text.find_first_not_of(' ', lead.size());
+        if (start != std::string::npos)
+            failure.Reason = text.substr(start);
+    }
+    return failure;
+}
+
+std::string DescribeSoundFailure(const TSoundFailure& failure)
+{
+    const std::string device = DeviceWords(failure.DeviceName);
+    const std::string reason = InParentheses(failure.Reason);
+    switch (failure.Kind)
+    {
+    case TSoundFailure::TKind::CannotOpen:
+        if (failure.Reason.find("busy") != std::string::npos)
+            return Capitalised(device) + " is in use by another program" + reason +
+                   ". Close that program, or choose another device with --device.";
+        return "No sound device could be opened: " + device + reason +
+               ". Choose another device with --device, or check the sound settings.";
+    case TSoundFailure::TKind::Lost:
+        return Capitalised(device) + " stopped working while the tone played" + reason +
+               ". The tone is stopped; check the device, then press Start to play again.";
+    case TSoundFailure::TKind::Aborted:
+        return "Playing on " + device + " stopped because of an error" + reason +
+               ". Press Start to play again.";
+    case TSoundFailure::TKind::Other:
+        break;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "%08" PRIX32, static_cast<std::uint32_t>(failure.Code));
+    std::string text = failure.Text;
+    if (text.ends_with('.'))
+        text.pop_back();
+    return "The tone could not be played on " + device + ": " + text + reason + " (error 0x" + code +
+           "). The tone is stopped.";
+}
+
+}   // namespace harvolin
