@@ -247,13 +247,19 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     {
         return QApplication::notify(receiver, event);
     }
-    catch (const std::exception& error)
-    {
-        HandleException(ObjectNameOf(receiver), "a Qt event", error.what());
-    }
     catch (...)
     {
-        HandleException(ObjectNameOf(receiver), "a Qt event", "an unknown exception");
+        const std::exception_ptr failure = std::current_exception();
+        std::string object = "(unnamed)";
+        try
+        {
+            object = ObjectNameOf(receiver);
+        }
+        catch (...)
+        {
+            // Out of memory for the name: the failure is reported under the placeholder.
+        }
+        HandleException(object, "a Qt event", ExceptionMessage(failure));
     }
     return false;
 }

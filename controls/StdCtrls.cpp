@@ -103,6 +103,7 @@ const TClassInfo& TLabel::StaticClassInfo()
                 .Enumeration<TTextLayout>(
                     "Layout", {"tlTop", "tlCenter", "tlBottom"}, [](const T& o) { return o.Layout(); },
                     [](T& o, TTextLayout v) { o.SetLayout(v); }, TTextLayout::tlTop);
+            NotifyEventProperty(list, "OnClick", &T::OnClick);
             return list.Take();
         }());
     return info;

@@ -30,7 +30,7 @@ enum class TTextLayout : std::uint8_t
 // or the font changes; with ParentColor (the default) the parent shows through, with a colour of its own the
 // label fills its rectangle. A disabled label draws its text in the grey of disabled text. Window thread.
 //
-// Published (beyond TControl's): Caption, AutoSize, Alignment, Layout, Font, ParentFont.
+// Published (beyond TControl's): Caption, AutoSize, Alignment, Layout, Font, ParentFont, OnClick.
 class TLabel : public TTextControl
 {
 public:

@@ -295,6 +295,16 @@ TEST_F(FormsTest, FormCreateRanOnceAfterEverythingWasLoaded)
     EXPECT_TRUE(FForm->ComponentState().Contains(TComponentStateFlag::csLoaded));
 }
 
+TEST_F(FormsTest, AFailingOnCreateIsShownAndTheWindowStaysLoaded)
+{
+    TComponentPtr<TfmMain> form = MakeComponent<TfmMain>();
+    form->Failing = "FormCreate";
+    ReadDescription(*form, MainWindowText());
+    EXPECT_EQ(FShown, std::vector<std::string>{"FormCreate failed on purpose"});
+    EXPECT_TRUE(form->ComponentState().Contains(TComponentStateFlag::csLoaded));
+    EXPECT_NE(form->FindComponent("btnClose"), nullptr);
+}
+
 TEST_F(FormsTest, TheTimerRunsItsHandlerAndKeepsRunningAfterAnException)
 {
     TTimer& timer = Find<TTimer>("Timer1");
