@@ -111,8 +111,9 @@ public:
     void SetMainForm(TForm* form) noexcept { FMainForm = form; }
 
     // The default exception handler: reports the failure to the diagnostics sink (object, action, message),
-    // then gives the message to OnException when set, else shows it in a modal message box. Never throws;
-    // what OnException raises is reported to the sink.
+    // then gives the message to OnException when set, else shows it in a modal message box. Window thread
+    // (the box is a widget; another thread reports to the sink itself). Never throws; what OnException
+    // raises is reported to the sink.
     void HandleException(std::string_view object, std::string_view action, std::string_view message) noexcept;
 
     // Replaces the message box: for tests, and for a program without a display.
