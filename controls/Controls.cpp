@@ -1,4 +1,5 @@
 #include "controls/Controls.h"
+#include "controls/Forms.h"
 #include "controls/VrClasses.h"
 #include "rtl/Diagnostics.h"
 #include <QEvent>
@@ -40,7 +41,10 @@ bool ButtonOf(Qt::MouseButton qt, TMouseButton& button) noexcept
 void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept
 {
     const std::string& name = control.Name().empty() ? control.ClassName() : control.Name();
-    ReportFailure(name, what, message);
+    if (TApplication* application = TApplication::Instance())
+        application->HandleException(name, what, message);
+    else
+        ReportFailure(name, what, message);
 }
 
 std::uint32_t ShiftStateOf(Qt::KeyboardModifiers modifiers) noexcept
@@ -55,7 +59,10 @@ std::uint32_t ShiftStateOf(Qt::KeyboardModifiers modifiers) noexcept
     return shift;
 }
 
-TControl::TControl(TComponent* owner) : QWidget(ParentWidgetOf(owner)), TComponent(owner)
+TControl::TControl(TComponent* owner) : TControl(owner, TComponentKind::ckPlain) {}
+
+TControl::TControl(TComponent* owner, TComponentKind kind)
+    : QWidget(kind == TComponentKind::ckPlain ? ParentWidgetOf(owner) : nullptr), TComponent(owner, kind)
 {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);   // hot tracking needs moves without a button held

@@ -38,7 +38,7 @@ using TKeyEvent = std::function<void(TControl& sender, int& key, std::uint32_t s
 // widget its parent). Window thread only.
 //
 // Published: Left, Top, Width, Height, Enabled, Visible, Color, ParentColor, Cursor, Hint, ShowHint,
-// TabStop, TabOrder. Events are set from code (a window binds its handlers by name).
+// TabStop, TabOrder. Events are set from code, or bound by name where a derived class publishes them.
 class TControl : public QWidget, public TComponent
 {
 public:
@@ -106,6 +106,9 @@ public:
     TMouseEvent OnMouseUp;
     TKeyEvent OnKeyDown;
 protected:
+    // For forms: a top-level window, whatever the owner.
+    TControl(TComponent* owner, TComponentKind kind);
+
     // Asks for the control to be painted again, unless it is being loaded or its painting is suspended.
     virtual void Invalidate();
     // A control whose colour follows its parent's hears of the parent's change here; repaints.
@@ -156,11 +159,13 @@ private:
     bool FPressed = false;   // a left press inside, for OnClick on release inside
 };
 
+// Reports an exception that escaped an event handler of control: to the running TApplication's exception
+// handler when there is one (which reports it to the diagnostics sink and shows it), else to the sink alone.
+// The control's name (its class when unnamed) is the object, `what` the action.
 void ReportEventFailure(const TComponent& control, const char* what, const char* message) noexcept;
 
 // Runs handle inside a Qt event of the control. No exception may cross Qt's event loop, so what handle
-// raises ends that one event and is reported to the diagnostics sink, the control's name (its class when
-// unnamed) as the object and `what` as the action; the control stays as handle left it.
+// raises ends that one event and goes to ReportEventFailure; the control stays as handle left it.
 template <class F>
 void GuardEvent(const TComponent& control, const char* what, F&& handle) noexcept
 {
@@ -176,6 +181,22 @@ void GuardEvent(const TComponent& control, const char* what, F&& handle) noexcep
     {
         ReportEventFailure(control, what, "an unknown exception");
     }
+}
+
+// Publishes a TNotifyEvent field of control class T (OnClick, OnChange) as an event property that a stored
+// description binds by name to a handler its root publishes.
+template <class T, class TField>
+TPropertyList<T>& NotifyEventProperty(TPropertyList<T>& list, const std::string& name, TField field)
+{
+    return EventProperty<TNotifyMethod>(list, name,
+                                        [field](T& o, TNotifyMethod method)
+                                        {
+                                            if (method)
+                                                o.*field = [method = std::move(method)](TControl& sender)
+                                                { method(sender); };
+                                            else
+                                                o.*field = nullptr;
+                                        });
 }
 
 // Qt's modifier keys as Shift, Ctrl and Alt bits.

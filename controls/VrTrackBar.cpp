@@ -179,6 +179,7 @@ const TClassInfo& TVrTrackBar::StaticClassInfo()
             list.Integer(
                 "FocusOffset", [](const T& o) { return o.FocusOffset(); },
                 [](T& o, int v) { o.SetFocusOffset(v); }, kDefaultFocusOffset);
+            NotifyEventProperty(list, "OnChange", &T::OnChange);
             return list.Take();
         }());
     return info;

@@ -1,6 +1,7 @@
 #include "rtl/Component.h"
 #include <algorithm>
 #include <mutex>
+#include <type_traits>
 
 namespace harvolin
 {
@@ -214,6 +215,71 @@ TComponentPtr<TComponent> TComponent::RemoveComponent(TComponent& component)
     component.FOwner = nullptr;
     return TComponentPtr<TComponent>(&component);
 }
+
+void TComponent::PublishMethod(std::string name, TNotifyMethod method)
+{
+    FMethods.insert_or_assign(std::move(name), TPublishedMethod(std::move(method)));
+}
+
+void TComponent::PublishMethod(std::string name, TCloseQueryMethod method)
+{
+    FMethods.insert_or_assign(std::move(name), TPublishedMethod(std::move(method)));
+}
+
+const TPublishedMethod* TComponent::FindMethod(std::string_view name) const noexcept
+{
+    const auto found = FMethods.find(name);
+    return found == FMethods.end() ? nullptr : &found->second;
+}
+
+const std::string& TComponent::BoundMethodName(std::string_view event) const noexcept
+{
+    static const std::string none;
+    const auto found = FBoundMethods.find(event);
+    return found == FBoundMethods.end() ? none : found->second;
+}
+
+void TComponent::SetBoundMethodName(std::string_view event, std::string name)
+{
+    if (name.empty())
+    {
+        if (const auto found = FBoundMethods.find(event); found != FBoundMethods.end())
+            FBoundMethods.erase(found);
+        return;
+    }
+    FBoundMethods.insert_or_assign(std::string(event), std::move(name));
+}
+
+namespace
+{
+
+template <class TMethod>
+const char* SignatureName()
+{
+    return std::is_same_v<TMethod, TNotifyMethod> ? "notify" : "close-query";
+}
+
+}   // namespace
+
+template <class TMethod>
+TMethod ResolveMethod(const TComponent& component, const TDescValue& name)
+{
+    const std::string& handler = name.AsIdentifier();
+    if (handler == "nil")
+        return {};
+    const TComponent& root = component.Root();
+    const TPublishedMethod* method = root.FindMethod(handler);
+    if (method == nullptr)
+        throw EReadError("no handler '" + handler + "' in " + root.ClassName());
+    if (const auto* wanted = std::get_if<TMethod>(method))
+        return *wanted;
+    using TOther = std::conditional_t<std::is_same_v<TMethod, TNotifyMethod>, TCloseQueryMethod, TNotifyMethod>;
+    throw EReadError("the handler '" + handler + "' in " + root.ClassName() + " is a " +
+                     SignatureName<TOther>() + " handler, not a " + SignatureName<TMethod>() + " handler");
+}
+
+template TNotifyMethod ResolveMethod<TNotifyMethod>(const TComponent&, const TDescValue&);
+template TCloseQueryMethod ResolveMethod<TCloseQueryMethod>(const TComponent&, const TDescValue&);
 
 void TComponent::CheckNameFree(const TComponent& owner, std::string_view name, const TComponent& named)
 {

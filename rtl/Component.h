@@ -4,11 +4,14 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace harvolin
@@ -74,6 +77,12 @@ enum class TComponentKind : std::uint8_t
     ckForm,
     ckDataModule
 };
+
+// The two signatures of event handlers a root component publishes by name for its stored description to
+// bind: a plain notification, and the question whether a window may close (the handler may clear canClose).
+using TNotifyMethod = std::function<void(TComponent& sender)>;
+using TCloseQueryMethod = std::function<void(TComponent& sender, bool& canClose)>;
+using TPublishedMethod = std::variant<TNotifyMethod, TCloseQueryMethod>;
 
 // Frees a component the way its owner would: marks it (and all it owns) as being destroyed before any
 // destructor runs, so that the pins a derived class frees in its own destructor already see the teardown.
@@ -149,6 +158,19 @@ public:
     // The owned component (not a deeper one) of that exact name; null for an empty name or none.
     [[nodiscard]] TComponent* FindComponent(std::string_view name) const noexcept;
 
+    // Handlers by name, published by a root (a form) before its stored description is read; an event
+    // property of any component below it binds one by name. Publishing a name again replaces its handler;
+    // handlers already bound keep the one they were given.
+    void PublishMethod(std::string name, TNotifyMethod method);
+    void PublishMethod(std::string name, TCloseQueryMethod method);
+    // The handler published here under that exact name; null when none.
+    [[nodiscard]] const TPublishedMethod* FindMethod(std::string_view name) const noexcept;
+    // The name of the handler the event property `event` was last bound to from a stored description, so
+    // that writing the description stores it again; empty when unbound. An event set from code keeps no
+    // name.
+    [[nodiscard]] const std::string& BoundMethodName(std::string_view event) const noexcept;
+    void SetBoundMethodName(std::string_view event, std::string name);
+
     // Adopts a component that has no owner; on success `component` is left empty. Raises EComponentError
     // and changes nothing when `component` is empty, when its name is taken here, or when it is this
     // component or one of its ancestors.
@@ -181,6 +203,8 @@ private:
     TComponentKind FKind;
     TComponentState FState;
     std::vector<TComponent*> FComponents;   // owning; freed last first by the destructor
+    std::map<std::string, TPublishedMethod, std::less<>> FMethods;
+    std::map<std::string, std::string, std::less<>> FBoundMethods;   // event property -> handler name
     bool FStopped = false;                  // BeforeDestruction() has run
 };
 
@@ -225,5 +249,32 @@ public:
     TComponentClassRegistration(const TComponentClassRegistration&) = delete;
     TComponentClassRegistration& operator=(const TComponentClassRegistration&) = delete;
 };
+
+// The handler of kind TMethod that `name` stands for in component's root, for an event property `event`
+// being read: empty for "nil". Raises EReadError naming the handler and the root's class when the root
+// publishes no handler of that name, or one of the other signature.
+template <class TMethod>
+[[nodiscard]] TMethod ResolveMethod(const TComponent& component, const TDescValue& name);
+
+// Publishes an event property of component class T: its stored value is the name of a handler that the
+// component's root publishes (ResolveMethod), set(object, handler) binds it, and the name is kept for
+// writing it back; an unbound event is not stored.
+template <class TMethod, class T, class TSet>
+requires std::derived_from<T, TComponent>
+TPropertyList<T>& EventProperty(TPropertyList<T>& list, const std::string& name, TSet set)
+{
+    return list
+        .Value(
+            name, TPropertyKind::pkEnumeration,
+            [name](const T& o) { return TDescValue::Identifier(o.BoundMethodName(name)); },
+            [name, set](T& o, const TDescValue& v)
+            {
+                TMethod method = ResolveMethod<TMethod>(o, v);
+                const bool bound = static_cast<bool>(method);
+                set(o, std::move(method));
+                o.SetBoundMethodName(name, bound ? v.AsIdentifier() : std::string());
+            })
+        .StoredWhen([name](const T& o) { return !o.BoundMethodName(name).empty(); });
+}
 
 }   // namespace harvolin

@@ -6,6 +6,15 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+// A test program of the framework's own application defines HARVOLIN_TEST_TAPPLICATION, so that its tests
+// run under the application's default exception handler.
+#ifdef HARVOLIN_TEST_TAPPLICATION
+#include "controls/Forms.h"
+using TTestApplication = harvolin::TApplication;
+#else
+using TTestApplication = QApplication;
+#endif
+
 int main(int argc, char** argv)
 {
     // Test discovery runs this binary at build time too, possibly without the test command's environment.
@@ -19,6 +28,6 @@ int main(int argc, char** argv)
     // sanitizer an uninstrumented Qt start-up would only add noise to the build.
     if (testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-    QApplication application(argc, argv);
+    TTestApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }
