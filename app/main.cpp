@@ -1,6 +1,10 @@
 #include "app/CommandLine.h"
+#include "app/frmMain.h"
 #include "audioout/ALDSOutputDevice.h"
+#include "controls/Forms.h"
+#include "rtl/qt/QtMessageQueue.h"
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,6 +21,33 @@ std::vector<std::string> OutputDeviceNames()
     const TDSAudioOutputDevice device(nullptr, nullptr, {});
     device.ListDeviceNames(names);
     return names;
+}
+
+bool Set(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
+// The window until it is closed; then every component is gone, and with them the pipeline's threads.
+int RunWindow(char* program, const std::optional<std::string>& device)
+{
+    if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM"))
+    {
+        std::cerr << "harvolin: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+                     "is set)\n";
+        return 1;
+    }
+    // The toolkit is given no options of its own: the command line is the program's alone.
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {program, nullptr};
+    TApplication application(toolkitArgc, toolkitArgv);
+    const TQtMessageQueue queue;
+    auto window = TfmMain::Create(device);
+    window->Show();
+    const int code = application.Run();
+    window.reset();
+    return code;
 }
 
 int Main(int argc, char** argv)
@@ -50,9 +81,7 @@ int Main(int argc, char** argv)
             return 2;
         }
     }
-    // The window is not part of the program yet: until it is, asking for it is refused.
-    std::cerr << "harvolin: the window cannot be opened by this build\n";
-    return 1;
+    return RunWindow(argv[0], line.Device);
 }
 
 }   // namespace

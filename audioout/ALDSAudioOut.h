@@ -158,6 +158,9 @@ public:
     [[nodiscard]] std::size_t MostQueuedBlocks();
     // Blocks dropped because the queue was full while the graph was not playing or the device was stuck.
     [[nodiscard]] std::uint64_t DroppedBlocks() const noexcept { return FDroppedBlocks.load(); }
+    // Why the renderer last failed, in the system's words ("audio device 'default': snd_pcm_open: ..."); empty
+    // when it did not or no renderer was made. Window thread: read inside OnError, it explains that failure.
+    [[nodiscard]] std::string RendererReason() const;
 
     TALOWAudioSinkPin InputPin;
     TOWBoolStatePin EnablePin;
@@ -208,7 +211,6 @@ private:
     void DeliverPostedFailures();
     [[nodiscard]] bool OnWindowThread() const noexcept { return std::this_thread::get_id() == FWindowThread; }
     [[nodiscard]] std::string DiagnosticName() const;
-    [[nodiscard]] std::string RendererReason() const;
 
     const std::thread::id FWindowThread;
     std::atomic<bool> FEnabled{true};

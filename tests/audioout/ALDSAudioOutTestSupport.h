@@ -162,14 +162,15 @@ public:
         }
         return FBlocks[index];
     }
+    // The tone starts at startFrequency and startAmplitude (the generator's stored values by default).
     TReference(std::size_t frequencyAt = SIZE_MAX, double frequency = 0.0, std::size_t amplitudeAt = SIZE_MAX,
-               double amplitude = 0.0)
+               double amplitude = 0.0, double startFrequency = 1000.0, double startAmplitude = 20000.0)
         : FFrequencyAt(frequencyAt), FFrequency(frequency), FAmplitudeAt(amplitudeAt), FAmplitude(amplitude)
     {
         FWave.SetSignalType(stTone);
-        FWave.SetAmplitude(20000.0);
+        FWave.SetAmplitude(startAmplitude);
         FWave.SampleRateChanged(100000.0);
-        FWave.SetFrequency(1000.0);
+        FWave.SetFrequency(startFrequency);
         FWave.ResetState();
     }
 private:
@@ -204,19 +205,21 @@ inline std::size_t FirstMismatch(const std::vector<std::int16_t>& recording, TRe
 
 // The recording holds, block for block, the tone before the change and the changed tone after it, nothing
 // missing, repeated or out of phase; the two setters run one after the other, so a block may fall between
-// them. Returns the block that carries the change, or the block count when it never came.
+// them. The tone before the change is the generator's stored one unless given. Returns the block that
+// carries the change, or the block count when it never came.
 inline std::size_t ExpectContinuousChange(const std::vector<std::int16_t>& samples, double frequency,
-                                          double amplitude)
+                                          double amplitude, double startFrequency = 1000.0,
+                                          double startAmplitude = 20000.0)
 {
     const std::size_t blocks = samples.size() / (2 * kBlockFrames);
-    TReference unchanged;
+    TReference unchanged(SIZE_MAX, 0.0, SIZE_MAX, 0.0, startFrequency, startAmplitude);
     const std::size_t change = FirstMismatch(samples, unchanged);
     if (change == blocks)
         return change;
     bool continuous = false;
     for (std::size_t amplitudeAt = change; amplitudeAt <= change + 1 && !continuous; ++amplitudeAt)
     {
-        TReference changed(change, frequency, amplitudeAt, amplitude);
+        TReference changed(change, frequency, amplitudeAt, amplitude, startFrequency, startAmplitude);
         continuous = FirstMismatch(samples, changed) == blocks;
     }
     EXPECT_TRUE(continuous) << "a block is missing, repeated or out of phase after block " << change;

@@ -1,0 +1,323 @@
+#include "app/frmMain.h"
+#include "audioout/ALDSAudioOut.h"
+#include "controls/ActnList.h"
+#include "controls/ExtCtrls.h"
+#include "controls/StdCtrls.h"
+#include "controls/VrSpectrum.h"
+#include "controls/VrTrackBar.h"
+#include "convert/ALRealToAudio.h"
+#include "gen/SLSignalGen.h"
+#include "rtl/DescriptionReader.h"
+#include "rtl/Diagnostics.h"
+#include <QTimer>
+#include <exception>
+#include <typeinfo>
+
+namespace harvolin
+{
+namespace
+{
+
+const TComponentClassRegistration<TfmMain> GRegistration;
+
+// The controller's collaborators, each a view of one of the window's components.
+
+class TGeneratorPart final : public IToneGenerator
+{
+public:
+    explicit TGeneratorPart(TSLSignalGen& generator) : FGenerator(generator) {}
+    [[nodiscard]] double Frequency() const override { return FGenerator.Frequency(); }
+    void SetFrequency(double value) override { FGenerator.SetFrequency(value); }
+    [[nodiscard]] double Amplitude() const override { return FGenerator.Amplitude(); }
+    void SetAmplitude(double value) override { FGenerator.SetAmplitude(value); }
+    void SetEnabled(bool value) override { FGenerator.SetEnabled(value); }
+private:
+    TSLSignalGen& FGenerator;
+};
+
+class TOutputPart final : public IAudioOutput
+{
+public:
+    explicit TOutputPart(TALDSAudioOut& output) : FOutput(output) {}
+    void SetEnabled(bool value) override { FOutput.SetEnabled(value); }
+private:
+    TALDSAudioOut& FOutput;
+};
+
+class TRangePart final : public IRangeInput
+{
+public:
+    explicit TRangePart(TVrTrackBar& trackBar) : FTrackBar(trackBar) {}
+    [[nodiscard]] int Position() const override { return FTrackBar.Position(); }
+    void SetEnabled(bool value) override { FTrackBar.SetEnabled(value); }
+private:
+    TVrTrackBar& FTrackBar;
+};
+
+class TCheckBoxPart final : public ICheckBox
+{
+public:
+    explicit TCheckBoxPart(TCheckBox& checkBox) : FCheckBox(checkBox) {}
+    [[nodiscard]] bool Checked() const override { return FCheckBox.Checked(); }
+private:
+    TCheckBox& FCheckBox;
+};
+
+class TLabelPart final : public ILabel
+{
+public:
+    explicit TLabelPart(TLabel& label) : FLabel(label) {}
+    void SetCaption(const std::string& caption) override { FLabel.SetCaption(caption); }
+    void SetEnabled(bool value) override { FLabel.SetEnabled(value); }
+private:
+    TLabel& FLabel;
+};
+
+class TButtonPart final : public IButton
+{
+public:
+    explicit TButtonPart(TButton& button) : FButton(button) {}
+    void SetEnabled(bool value) override { FButton.SetEnabled(value); }
+private:
+    TButton& FButton;
+};
+
+class TTimerPart final : public ITimer
+{
+public:
+    explicit TTimerPart(TTimer& timer) : FTimer(timer) {}
+    void SetEnabled(bool value) override { FTimer.SetEnabled(value); }
+private:
+    TTimer& FTimer;
+};
+
+class TSpectrumPart final : public IBarDisplay
+{
+public:
+    explicit TSpectrumPart(TVrSpectrum& spectrum) : FSpectrum(spectrum) {}
+    [[nodiscard]] int BarCount() const override { return FSpectrum.BarCount(); }
+    void SetBarValue(int index, int value) override { FSpectrum.Bars(index).SetValue(value); }
+private:
+    TVrSpectrum& FSpectrum;
+};
+
+class TWindowPart final : public IWindow
+{
+public:
+    explicit TWindowPart(TForm& form) : FForm(form) {}
+    void Close() override { FForm.Close(); }
+private:
+    TForm& FForm;
+};
+
+// The component the description made under that name, of the class the window needs there.
+template <class T>
+T& Find(const TComponent& form, const char* name)
+{
+    auto* found = dynamic_cast<T*>(form.FindComponent(name));
+    if (found == nullptr)
+        throw EComponentError(std::string("the main window has no ") + T::StaticClassInfo().ClassName() +
+                              " named " + name);
+    return *found;
+}
+
+}   // namespace
+
+// Every part the controller works on, found once the description is read.
+struct TfmMain::TParts
+{
+    explicit TParts(TfmMain& form)
+        : Generator(Find<TSLSignalGen>(form, "SLSignalGen1")),
+          Output(Find<TALDSAudioOut>(form, "ALDSAudioOut1")),
+          FreqMin(Find<TVrTrackBar>(form, "tbFreqMin")),
+          FreqMax(Find<TVrTrackBar>(form, "tbFreqMax")),
+          VolMin(Find<TVrTrackBar>(form, "tbVolMin")),
+          VolMax(Find<TVrTrackBar>(form, "tbVolMax")),
+          FreqVar(Find<TCheckBox>(form, "cbFreqVar")),
+          VolVar(Find<TCheckBox>(form, "cbVolVar")),
+          FreqMinLabel(Find<TLabel>(form, "lblFreqMin")),
+          FreqMaxLabel(Find<TLabel>(form, "lblFreqMax")),
+          VolMinLabel(Find<TLabel>(form, "lblVolMin")),
+          VolMaxLabel(Find<TLabel>(form, "lblVolMax")),
+          FreqReadOut(Find<TLabel>(form, "lblFreq")),
+          VolReadOut(Find<TLabel>(form, "lblVol")),
+          Start(Find<TButton>(form, "btnStart")),
+          Stop(Find<TButton>(form, "btnStop")),
+          Close(Find<TButton>(form, "btnClose")),
+          Timer(Find<TTimer>(form, "Timer1")),
+          Spectrum(Find<TVrSpectrum>(form, "VrSpectrum1")),
+          Window(form),
+          VolVarBox(Find<TCheckBox>(form, "cbVolVar"))
+    {
+    }
+
+    [[nodiscard]] TToneControllerParts ControllerParts()
+    {
+        return {Generator, Output,       FreqMin,      FreqMax,     VolMin,     VolMax, FreqVar,
+                VolVar,    FreqMinLabel, FreqMaxLabel, VolMinLabel, VolMaxLabel, FreqReadOut, VolReadOut,
+                Start,     Stop,         Close,        Timer,       Spectrum,   Window};
+    }
+
+    TGeneratorPart Generator;
+    TOutputPart Output;
+    TRangePart FreqMin;
+    TRangePart FreqMax;
+    TRangePart VolMin;
+    TRangePart VolMax;
+    TCheckBoxPart FreqVar;
+    TCheckBoxPart VolVar;
+    TLabelPart FreqMinLabel;
+    TLabelPart FreqMaxLabel;
+    TLabelPart VolMinLabel;
+    TLabelPart VolMaxLabel;
+    TLabelPart FreqReadOut;
+    TLabelPart VolReadOut;
+    TButtonPart Start;
+    TButtonPart Stop;
+    TButtonPart Close;
+    TTimerPart Timer;
+    TSpectrumPart Spectrum;
+    TWindowPart Window;
+    TCheckBox& VolVarBox;
+};
+
+TfmMain::TfmMain(TComponent* owner) : TForm(owner)
+{
+    // Each handler does nothing before FormCreate has made the controller: an event of a control that is
+    // still being read has nothing to act on yet, and FormCreate fills every label anyway.
+    const auto notify = [this](const char* name, void (TToneController::*handler)())
+    {
+        PublishMethod(name, TNotifyMethod(
+                                [this, handler](TComponent&)
+                                {
+                                    if (FController)
+                                        (FController.get()->*handler)();
+                                }));
+    };
+    PublishMethod("FormCreate", TNotifyMethod([this](TComponent&) { FormCreate(); }));
+    PublishMethod("FormCloseQuery", TCloseQueryMethod([this](TComponent&, bool& canClose)
+                                                      { canClose = !FController || FController->FormCloseQuery(); }));
+    notify("cbFreqVarClick", &TToneController::cbFreqVarClick);
+    notify("ActBFStartExecute", &TToneController::ActBFStartExecute);
+    notify("ActBFStopExecute", &TToneController::ActBFStopExecute);
+    notify("ActAppCloseExecute", &TToneController::ActAppCloseExecute);
+    notify("Timer1Timer", &TToneController::Timer1Timer);
+    notify("tbFreqMinChange", &TToneController::tbFreqMinChange);
+    notify("tbFreqMaxChange", &TToneController::tbFreqMaxChange);
+    notify("tbVolMinChange", &TToneController::tbVolMinChange);
+    notify("tbVolMaxChange", &TToneController::tbVolMaxChange);
+}
+
+TfmMain::~TfmMain() = default;
+
+const TClassInfo& TfmMain::StaticClassInfo()
+{
+    static const TClassInfo info("TfmMain", &TForm::StaticClassInfo(), TPropertyList<TfmMain>().Take());
+    return info;
+}
+
+TComponentPtr<TfmMain> TfmMain::Create(const std::optional<std::string>& deviceName)
+{
+    // The classes the description names: a class whose unit nothing calls into is left out of the program
+    // by the linker, and its registration with it.
+    for (const TClassInfo* named :
+         {&TVrSpectrum::StaticClassInfo(), &TBevel::StaticClassInfo(), &TLabel::StaticClassInfo(),
+          &TButton::StaticClassInfo(), &TVrTrackBar::StaticClassInfo(), &TCheckBox::StaticClassInfo(),
+          &TActionList::StaticClassInfo(), &TAction::StaticClassInfo(), &TSLSignalGen::StaticClassInfo(),
+          &TALRealToAudio::StaticClassInfo(), &TTimer::StaticClassInfo(), &TALDSAudioOut::StaticClassInfo()})
+        (void)named;
+    auto form = MakeComponent<TfmMain>();
+    ReadDescription(*form, MainWindowDescription());
+    if (deviceName)
+        form->ALDSAudioOut1().AudioOutputDevice().SetDeviceName(*deviceName);
+    return form;
+}
+
+bool TfmMain::Running() const
+{
+    return FController && FController->Running();
+}
+
+TSLSignalGen& TfmMain::SLSignalGen1() const
+{
+    return Find<TSLSignalGen>(*this, "SLSignalGen1");
+}
+
+TALDSAudioOut& TfmMain::ALDSAudioOut1() const
+{
+    return Find<TALDSAudioOut>(*this, "ALDSAudioOut1");
+}
+
+void TfmMain::FormCreate()
+{
+    FParts = std::make_unique<TParts>(*this);
+    FController = std::make_unique<TToneController>(FParts->ControllerParts(), FRandom);
+    // The volume box has no handler of its own in the description; unchecking it greys the Max volume
+    // controls at once, as the frequency box does for its own.
+    FParts->VolVarBox.OnClick = [this](TControl&)
+    {
+        if (FController)
+            FController->cbVolVarClick();
+    };
+    ALDSAudioOut1().Graph().SetOnError(
+        [this](TComponent*, const std::string& text, std::int32_t code, bool& handled)
+        {
+            // The window tells the user; the exception would only reach a delivery that cannot show it.
+            handled = true;
+            SoundFailed(text, code);
+        });
+    FController->FormCreate();
+}
+
+TToneController& TfmMain::Controller() const
+{
+    return *FController;
+}
+
+void TfmMain::SoundFailed(const std::string& text, std::int32_t code)
+{
+    TALDSAudioOut& output = ALDSAudioOut1();
+    // The first failure says why; what follows from it before the window has stopped (a graph that cannot
+    // start after its device failed) adds nothing for the user, and is only recorded.
+    if (FPendingFailure)
+    {
+        ReportFailure(output.Name(), "playing", text);
+        return;
+    }
+    FPendingFailure =
+        ClassifySoundFailure(text, code, output.AudioOutputDevice().DeviceName(), output.RendererReason());
+    // Perhaps inside the pipeline's locks here: Stop must wait for the message loop.
+    QTimer::singleShot(0, this, [this] { HandleSoundFailure(); });
+}
+
+void TfmMain::HandleSoundFailure()
+{
+    if (!FPendingFailure)
+        return;
+    const TSoundFailure failure = *std::exchange(FPendingFailure, std::nullopt);
+    if (FController && FController->Running())
+        Guarded("stopping after a sound failure", [this] { FController->ActBFStopExecute(); });
+    const std::string message = DescribeSoundFailure(failure);
+    if (TApplication* application = TApplication::Instance())
+        application->HandleException(Name(), "playing", message);
+    else
+        ReportFailure(Name(), "playing", message);
+}
+
+template <class F>
+void TfmMain::Guarded(const char* what, F&& handle)
+{
+    try
+    {
+        handle();
+    }
+    catch (const std::exception& error)
+    {
+        if (TApplication* application = TApplication::Instance())
+            application->HandleException(Name(), what, error.what());
+        else
+            ReportFailure(Name(), what, error.what());
+    }
+}
+
+}   // namespace harvolin
