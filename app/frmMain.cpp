@@ -259,12 +259,24 @@ void TfmMain::FormCreate()
         if (FController)
             FController->cbVolVarClick();
     };
-    ALDSAudioOut1().Graph().SetOnError(
-        [this](TComponent*, const std::string& text, std::int32_t code, bool& handled)
+    TALDSAudioOut& output = ALDSAudioOut1();
+    output.Graph().SetOnError(
+        [this, &output](TComponent*, const std::string& text, std::int32_t code, bool& handled)
         {
             // The window tells the user; the exception would only reach a delivery that cannot show it.
             handled = true;
-            SoundFailed(text, code);
+            SoundFailed(ClassifySoundFailure(text, code, output.AudioOutputDevice().DeviceName(),
+                                             output.RendererReason()));
+        });
+    // Without a sound card the default device plays on the null renderer: nothing would be heard, so the
+    // user is told as for a device that cannot be opened.
+    output.Graph().SetOnGraphBuilt(
+        [this, &output](TComponent*)
+        {
+            std::string reason = output.RendererStandInReason();
+            if (!reason.empty())
+                SoundFailed({TSoundFailure::TKind::CannotOpen, output.AudioOutputDevice().DeviceName(),
+                             std::move(reason), "", 0});
         });
     FController->FormCreate();
 }
@@ -274,18 +286,16 @@ TToneController& TfmMain::Controller() const
     return *FController;
 }
 
-void TfmMain::SoundFailed(const std::string& text, std::int32_t code)
+void TfmMain::SoundFailed(TSoundFailure failure)
 {
-    TALDSAudioOut& output = ALDSAudioOut1();
     // The first failure says why; what follows from it before the window has stopped (a graph that cannot
     // start after its device failed) adds nothing for the user, and is only recorded.
     if (FPendingFailure)
     {
-        ReportFailure(output.Name(), "playing", text);
+        ReportFailure(ALDSAudioOut1().Name(), "playing", DescribeSoundFailure(failure));
         return;
     }
-    FPendingFailure =
-        ClassifySoundFailure(text, code, output.AudioOutputDevice().DeviceName(), output.RendererReason());
+    FPendingFailure = std::move(failure);
     // Perhaps inside the pipeline's locks here: Stop must wait for the message loop.
     QTimer::singleShot(0, this, [this] { HandleSoundFailure(); });
 }

@@ -54,8 +54,8 @@ private:
 
     void FormCreate();
     [[nodiscard]] TToneController& Controller() const;
-    // The graph object's error hook: notes the failure and asks the message loop to handle it.
-    void SoundFailed(const std::string& text, std::int32_t code);
+    // From the graph object's hooks: notes the failure and asks the message loop to handle it.
+    void SoundFailed(TSoundFailure failure);
     // From the message loop: back to stopped, then the message.
     void HandleSoundFailure();
     // What a handler raises goes to the application's exception handler, as for the controls' events.

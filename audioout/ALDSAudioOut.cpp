@@ -887,6 +887,12 @@ std::string TALDSAudioOut::RendererReason() const
     return renderer != nullptr ? renderer->LastError() : std::string();
 }
 
+std::string TALDSAudioOut::RendererStandInReason() const
+{
+    const auto* renderer = dynamic_cast<const TAudioRenderer*>(FRendererFilter.Get());
+    return renderer != nullptr ? renderer->StandInReason() : std::string();
+}
+
 // ---- failures ----
 
 void TALDSAudioOut::ReportError(const std::string& text, std::int32_t code)

@@ -161,6 +161,10 @@ public:
     // Why the renderer last failed, in the system's words ("audio device 'default': snd_pcm_open: ..."); empty
     // when it did not or no renderer was made. Window thread: read inside OnError, it explains that failure.
     [[nodiscard]] std::string RendererReason() const;
+    // Why the renderer plays on a stand-in for the device asked for (the default device on the null
+    // renderer when no sound card could be opened); empty when it plays on that device or none was made.
+    // Window thread: read in OnGraphBuilt, it tells whether the graph just built will be heard.
+    [[nodiscard]] std::string RendererStandInReason() const;
 
     TALOWAudioSinkPin InputPin;
     TOWBoolStatePin EnablePin;

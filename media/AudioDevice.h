@@ -53,6 +53,10 @@ public:
     virtual void Close() = 0;
     // Frames the device has played since Open: what a renderer's clock follows. Any thread.
     [[nodiscard]] virtual std::int64_t FramesPlayed() const = 0;
+    // Why the device plays on a stand-in for the one asked for since its last Open (the default device on
+    // the null renderer, no sound card having opened): the reason the real one could not be opened. Empty
+    // when it plays on the real one. The renderer's thread, as Open.
+    [[nodiscard]] virtual std::string StandInReason() const { return {}; }
 };
 
 }   // namespace harvolin

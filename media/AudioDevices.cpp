@@ -58,6 +58,7 @@ public:
     TDeviceResult Open(const TPcmFormat& format) override
     {
         TDeviceResult opened = FAlsa->Open(format);
+        FStandInReason.clear();
         if (opened.Ok() || AlsaSoundCardCount() > 0)
         {
             FActive.store(FAlsa.get(), std::memory_order_release);
@@ -72,6 +73,7 @@ public:
         ReportFailure("audio renderer '" + std::string(kAlsaDefaultPcm) + "'", "opening the device",
                       "no sound device could be opened: playing on the null renderer (" + opened.Message +
                           ")");
+        FStandInReason = opened.Message;
         return fallback;
     }
     TDeviceResult Start() override { return Active().Start(); }
@@ -83,6 +85,7 @@ public:
     void Stop() override { Active().Stop(); }
     void Close() override { Active().Close(); }
     [[nodiscard]] std::int64_t FramesPlayed() const override { return Active().FramesPlayed(); }
+    [[nodiscard]] std::string StandInReason() const override { return FStandInReason; }
 private:
     [[nodiscard]] IAudioDevice& Active() const { return *FActive.load(std::memory_order_acquire); }
 
@@ -90,6 +93,7 @@ private:
     const TNullAudioDevice::TOptions FNullOptions;
     std::unique_ptr<TNullAudioDevice> FNull;   // made at the first fallback; written by Open only
     std::atomic<IAudioDevice*> FActive{nullptr};
+    std::string FStandInReason;   // written by Open only
 };
 
 enum class TRendererKind

@@ -527,6 +527,12 @@ std::string TAudioRenderer::LastError() const
     return FLastError;
 }
 
+std::string TAudioRenderer::StandInReason() const
+{
+    std::lock_guard lock(FLock);
+    return FDevice->StandInReason();
+}
+
 void TAudioRenderer::NotifyGraph(std::int32_t code, std::intptr_t param1, std::intptr_t param2)
 {
     TRefPtr<IMediaEventSink> sink;

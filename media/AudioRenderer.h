@@ -58,6 +58,9 @@ public:
     [[nodiscard]] IAudioDevice& Device() noexcept { return *FDevice; }
     // Why the last connection or sample failed; empty when nothing failed.
     [[nodiscard]] std::string LastError() const;
+    // Why the device plays on a stand-in since the last connection (IAudioDevice::StandInReason); empty
+    // when it plays on the device asked for. Under the filter's lock, as connections are made.
+    [[nodiscard]] std::string StandInReason() const;
 private:
     friend class TAudioRendererPin;
 

@@ -32,13 +32,15 @@ using testing::kBlockMicroseconds;
 
 constexpr char kBrokenDevice[] = "Harvolin broken device";
 
-// A playback device in the hints that cannot be opened: its card is not there.
+// A playback device in the hints that cannot be opened (its card is not there), and a `default` that cannot
+// be opened either, as on a machine without a sound card.
 const auto* const GAlsaConfig = ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(
     "pcm.harvbroken {\n"
     "    type hw\n"
     "    card 99\n"
     "    hint { show on description \"" + std::string(kBrokenDevice) + "\" }\n"
-    "}\n"));
+    "}\n"
+    "pcm.!default { type hw; card 99 }\n"));
 
 // The program's window, made from its own description, with the pipeline it owns playing on the null
 // renderer (paced as a sound card, recorded), on this thread as the window thread with Qt's message loop.
@@ -291,6 +293,26 @@ TEST_F(MainWindowConcurrencyTest, ADeviceThatCannotBeOpenedIsToldAndTheWindowIsB
     // Nothing is tried again: what is still pending in the message loop brings no second message.
     QCoreApplication::processEvents();
     EXPECT_EQ(FMessages.size(), 1u);
+    FWindow.reset();
+    testing::ExpectNothingLeftBehind(FBefore);
+}
+
+// Without a sound card the default device would play on the null renderer, heard by nobody (with one that
+// fails, it would not open): either way the user is told, and the window is stopped.
+TEST_F(MainWindowConcurrencyTest, WithoutASoundCardStartSaysSoAndTheWindowIsBackToStopped)
+{
+    Open("Default");
+    Click("btnStart");
+    ASSERT_TRUE(ServeUntil([&] { return !FMessages.empty() && !FWindow->Running(); }));
+    ASSERT_EQ(FMessages.size(), 1u);
+    EXPECT_TRUE(FMessages[0].starts_with(
+        "No sound device could be opened: the default sound device (audio device 'default': snd_pcm_open: "))
+        << FMessages[0];
+    EXPECT_TRUE(FMessages[0].ends_with(". Choose another device with --device, or check the sound settings."))
+        << FMessages[0];
+    EXPECT_TRUE(Part<TButton>("btnStart").Enabled());
+    EXPECT_FALSE(Part<TButton>("btnStop").Enabled());
+    EXPECT_FALSE(FWindow->SLSignalGen1().Enabled());
     FWindow.reset();
     testing::ExpectNothingLeftBehind(FBefore);
 }
