@@ -281,11 +281,6 @@ void TfmMain::FormCreate()
     FController->FormCreate();
 }
 
-TToneController& TfmMain::Controller() const
-{
-    return *FController;
-}
-
 void TfmMain::SoundFailed(TSoundFailure failure)
 {
     // The first failure says why; what follows from it before the window has stopped (a graph that cannot
@@ -306,28 +301,9 @@ void TfmMain::HandleSoundFailure()
         return;
     const TSoundFailure failure = *std::exchange(FPendingFailure, std::nullopt);
     if (FController && FController->Running())
-        Guarded("stopping after a sound failure", [this] { FController->ActBFStopExecute(); });
-    const std::string message = DescribeSoundFailure(failure);
-    if (TApplication* application = TApplication::Instance())
-        application->HandleException(Name(), "playing", message);
-    else
-        ReportFailure(Name(), "playing", message);
-}
-
-template <class F>
-void TfmMain::Guarded(const char* what, F&& handle)
-{
-    try
-    {
-        handle();
-    }
-    catch (const std::exception& error)
-    {
-        if (TApplication* application = TApplication::Instance())
-            application->HandleException(Name(), what, error.what());
-        else
-            ReportFailure(Name(), what, error.what());
-    }
+        GuardEvent(*this, "stopping after a sound failure", [this] { FController->ActBFStopExecute(); });
+    // Told as the window tells any failure of a handler: the application's message box.
+    ReportEventFailure(*this, "playing", DescribeSoundFailure(failure).c_str());
 }
 
 }   // namespace harvolin

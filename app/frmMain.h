@@ -53,14 +53,10 @@ private:
     struct TParts;
 
     void FormCreate();
-    [[nodiscard]] TToneController& Controller() const;
     // From the graph object's hooks: notes the failure and asks the message loop to handle it.
     void SoundFailed(TSoundFailure failure);
     // From the message loop: back to stopped, then the message.
     void HandleSoundFailure();
-    // What a handler raises goes to the application's exception handler, as for the controls' events.
-    template <class F>
-    void Guarded(const char* what, F&& handle);
 
     TRandomSource FRandom;
     std::unique_ptr<TParts> FParts;
