@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 using testing::kBlockMicroseconds;
 
 constexpr char kBrokenDevice[] = "Harvolin broken device";
+constexpr char kUnwritableDevice[] = "Harvolin unwritable recorder";
 
 // A playback device in the hints that cannot be opened (its card is not there), and a `default` that cannot
 // be opened either, as on a machine without a sound card.
@@ -40,7 +41,11 @@ const auto* const GAlsaConfig = ::testing::AddGlobalTestEnvironment(new testing:
     "    card 99\n"
     "    hint { show on description \"" + std::string(kBrokenDevice) + "\" }\n"
     "}\n"
-    "pcm.!default { type hw; card 99 }\n"));
+    "pcm.!default { type hw; card 99 }\n"
+    // ALSA's file PCM opens and takes the format, and makes its file only at the first write: this one is
+    // lost there, as a device unplugged while it plays.
+    "pcm.harvunwritable { type file; slave.pcm \"null\"; file \"/nonexistent/folder/out.raw\"; format \"raw\"; "
+    "hint { show on description \"" + std::string(kUnwritableDevice) + "\" } }\n"));
 
 // The program's window, made from its own description, with the pipeline it owns playing on the null
 // renderer (paced as a sound card, recorded), on this thread as the window thread with Qt's message loop.
@@ -293,6 +298,25 @@ TEST_F(MainWindowConcurrencyTest, ADeviceThatCannotBeOpenedIsToldAndTheWindowIsB
     // Nothing is tried again: what is still pending in the message loop brings no second message.
     QCoreApplication::processEvents();
     EXPECT_EQ(FMessages.size(), 1u);
+    FWindow.reset();
+    testing::ExpectNothingLeftBehind(FBefore);
+}
+
+TEST_F(MainWindowConcurrencyTest, ADeviceLostWhilePlayingIsToldAndTheWindowIsBackToStopped)
+{
+    Open(kUnwritableDevice);
+    Click("btnStart");
+    ASSERT_TRUE(ServeUntil([&] { return !FMessages.empty() && !FWindow->Running(); }));
+    ASSERT_EQ(FMessages.size(), 1u);
+    EXPECT_TRUE(FMessages[0].starts_with("The sound device \"" + std::string(kUnwritableDevice) +
+                                         "\" stopped working while the tone played (audio device 'harvunwritable'"))
+        << FMessages[0];
+    EXPECT_TRUE(FMessages[0].ends_with("The tone is stopped; check the device, then press Start to play again."))
+        << FMessages[0];
+    EXPECT_TRUE(Part<TButton>("btnStart").Enabled());
+    EXPECT_FALSE(Part<TButton>("btnStop").Enabled());
+    EXPECT_FALSE(Part<TTimer>("Timer1").Enabled());
+    EXPECT_FALSE(FWindow->SLSignalGen1().Enabled());
     FWindow.reset();
     testing::ExpectNothingLeftBehind(FBefore);
 }
