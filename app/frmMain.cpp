@@ -9,6 +9,7 @@
 #include "gen/SLSignalGen.h"
 #include "rtl/DescriptionReader.h"
 #include "rtl/Diagnostics.h"
+#include <QCheckBox>
 #include <QTimer>
 #include <exception>
 #include <typeinfo>
@@ -147,6 +148,7 @@ struct TfmMain::TParts
           Timer(Find<TTimer>(form, "Timer1")),
           Spectrum(Find<TVrSpectrum>(form, "VrSpectrum1")),
           Window(form),
+          FreqVarBox(Find<TCheckBox>(form, "cbFreqVar")),
           VolVarBox(Find<TCheckBox>(form, "cbVolVar"))
     {
     }
@@ -178,6 +180,7 @@ struct TfmMain::TParts
     TTimerPart Timer;
     TSpectrumPart Spectrum;
     TWindowPart Window;
+    TCheckBox& FreqVarBox;
     TCheckBox& VolVarBox;
 };
 
@@ -259,6 +262,14 @@ void TfmMain::FormCreate()
         if (FController)
             FController->cbVolVarClick();
     };
+    // The window was laid out for a narrower font than a Linux machine has: a check box whose caption would
+    // be cut grows to the right, into the space before the read-out beside it.
+    for (TCheckBox* box : {&FParts->FreqVarBox, &FParts->VolVarBox})
+    {
+        const int needed = box->Box().sizeHint().width();
+        if (box->Width() < needed)
+            box->SetWidth(needed);
+    }
     TALDSAudioOut& output = ALDSAudioOut1();
     output.Graph().SetOnError(
         [this, &output](TComponent*, const std::string& text, std::int32_t code, bool& handled)

@@ -11,6 +11,7 @@
 #include "rtl/qt/QtMessageQueue.h"
 #include "tests/audioout/ALDSAudioOutTestSupport.h"
 #include "tests/support/AlsaTestConfig.h"
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace harvolin
@@ -187,7 +189,6 @@ TEST_F(MainWindowConcurrencyTest, TheWindowIsMadeFromItsDescriptionAndNothingRun
     EXPECT_EQ(Caption("lblVol"), "-- %");
 
     for (const TGeometry& part : {TGeometry{"Bevel1", 16, 16, 513, 145}, TGeometry{"Bevel2", 272, 24, 9, 129},
-                                  TGeometry{"cbFreqVar", 24, 24, 121, 17}, TGeometry{"cbVolVar", 280, 24, 105, 17},
                                   TGeometry{"lblFreq", 176, 24, 89, 17}, TGeometry{"lblVol", 432, 24, 89, 17},
                                   TGeometry{"tbFreqMin", 24, 72, 241, 29}, TGeometry{"tbFreqMax", 24, 120, 241, 29},
                                   TGeometry{"tbVolMin", 280, 72, 241, 29}, TGeometry{"tbVolMax", 280, 120, 241, 29},
@@ -196,6 +197,17 @@ TEST_F(MainWindowConcurrencyTest, TheWindowIsMadeFromItsDescriptionAndNothingRun
     {
         const auto& control = Part<TControl>(part.Name);
         EXPECT_EQ(control.geometry(), QRect(part.Left, part.Top, part.Width, part.Height)) << part.Name;
+    }
+    // A check box is where it is stored, and as wide at least; wider only as far as its caption needs in
+    // this machine's font, and never into the read-out beside it.
+    for (const auto& [name, stored, readOut] : {std::tuple{"cbFreqVar", QRect(24, 24, 121, 17), "lblFreq"},
+                                                std::tuple{"cbVolVar", QRect(280, 24, 105, 17), "lblVol"}})
+    {
+        const auto& box = Part<TCheckBox>(name);
+        EXPECT_EQ(box.geometry().topLeft(), stored.topLeft()) << name;
+        EXPECT_EQ(box.Height(), stored.height()) << name;
+        EXPECT_EQ(box.Width(), std::max(stored.width(), box.Box().sizeHint().width())) << name;
+        EXPECT_LT(box.Left() + box.Width(), Part<TLabel>(readOut).Left()) << name;
     }
     for (const char* label : {"lblFreqMin", "lblFreqMax", "lblVolMin", "lblVolMax"})
         EXPECT_EQ(Part<TLabel>(label).Left(), std::string(label).starts_with("lblFreq") ? 32 : 288) << label;
