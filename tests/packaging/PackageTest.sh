@@ -41,7 +41,7 @@ description=$(field Description)
 
 # Depends as bare package names, one a line (alternatives and versions dropped).
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/:.*//; s/ //g' | grep -v '^$' | sort -u)
-for package in libasound2 libsoxr0; do
+for package in libqt6widgets6 libasound2 libsoxr0; do
     grep -qx "$package" <<<"$depends" || fail "Depends does not name $package: $(field Depends)"
 done
 if grep -- '-dev$' <<<"$depends"; then
