@@ -1,4 +1,6 @@
 #include "app/SoundFailure.h"
+#include "audioout/DSErrors.h"
+#include "media/ComObject.h"
 #include <cinttypes>
 #include <cstdio>
 #include <string_view>
@@ -8,15 +10,6 @@ namespace harvolin
 {
 namespace
 {
-
-// The codes and messages the audio output reports with (the renderer's "no audio hardware", the steps that
-// create and connect the renderer, and the two events of a graph that plays).
-constexpr std::uint32_t kNoAudioHardware = 0x80040256;
-constexpr char kCannotRender[] = "Can't render audio output.";
-constexpr char kCannotCreateRenderer[] = "Can't create audio render filter.";
-constexpr char kCannotAddRenderer[] = "Can't add audio render filter.";
-constexpr char kDeviceLost[] = "Audio device lost.";
-constexpr char kPlaybackAborted[] = "Audio playback aborted.";
 
 std::string DeviceWords(const std::string& name)
 {
@@ -46,18 +39,18 @@ TSoundFailure ClassifySoundFailure(const std::string& text, std::int32_t code, s
     TSoundFailure failure{TSoundFailure::TKind::Other, std::move(deviceName), std::move(rendererReason), text,
                           code};
     std::string_view lead;
-    if (text.starts_with(kDeviceLost))
+    if (text.starts_with(kDSDeviceLost))
     {
         failure.Kind = TSoundFailure::TKind::Lost;
-        lead = kDeviceLost;
+        lead = kDSDeviceLost;
     }
-    else if (text.starts_with(kPlaybackAborted))
+    else if (text.starts_with(kDSPlaybackAborted))
     {
         failure.Kind = TSoundFailure::TKind::Aborted;
-        lead = kPlaybackAborted;
+        lead = kDSPlaybackAborted;
     }
-    else if (static_cast<std::uint32_t>(code) == kNoAudioHardware || text == kCannotRender ||
-             text == kCannotCreateRenderer || text == kCannotAddRenderer)
+    else if (code == VFW_E_NO_AUDIO_HARDWARE || text == kDSCannotRenderOutput || text == kDSCannotCreateRenderer ||
+             text == kDSCannotAddRenderer)
         failure.Kind = TSoundFailure::TKind::CannotOpen;
     if (failure.Reason.empty() && !lead.empty())
     {

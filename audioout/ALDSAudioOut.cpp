@@ -20,15 +20,10 @@ const TComponentClassRegistration<TALDSAudioOut> GRegistration;
 constexpr char kCannotBuildGraphBuilder[] = "Can't build DirectShow graph builder.";
 constexpr char kCannotObtainMediaControl[] = "Can't obtain IMediaControl.";
 constexpr char kCannotSetSourceFilter[] = "Can't set audio source filter.";
-constexpr char kCannotRenderOutput[] = "Can't render audio output.";
-constexpr char kCannotCreateRenderer[] = "Can't create audio render filter.";
-constexpr char kCannotAddRenderer[] = "Can't add audio render filter.";
 constexpr char kCannotStartRender[] = "Can't start render.";
 constexpr char kCannotObtainClock[] = "Can't obtain the reggerence clock.";
 constexpr char kCannotObtainMediaFilter[] = "Can't obtain IMediaFilter.";
 constexpr char kRendererName[] = "Audio Render";
-constexpr char kDeviceLost[] = "Audio device lost.";
-constexpr char kPlaybackAborted[] = "Audio playback aborted.";
 
 // The clock advise is renewed only when the block duration drifts further than this from its period.
 constexpr std::int64_t kAdviseTolerance = 10;
@@ -597,14 +592,14 @@ bool TALDSAudioOut::CreateGraphBuilders()
         const HRESULT binding = FDeviceMoniker->BindToObject(nullptr, nullptr, IBaseFilter::kIID, &bound);
         if (FAILED(binding) || bound == nullptr)
         {
-            ReportError(kCannotCreateRenderer, binding);
+            ReportError(kDSCannotCreateRenderer, binding);
             return false;
         }
         FRendererFilter = AdoptRef(static_cast<IBaseFilter*>(bound));
         const HRESULT added = graph.AddFilter(FRendererFilter.Get(), kRendererName);
         if (FAILED(added))
         {
-            ReportError(kCannotAddRenderer, added);
+            ReportError(kDSCannotAddRenderer, added);
             return false;
         }
         return true;
@@ -653,7 +648,7 @@ bool TALDSAudioOut::BuildGraph()
                                                            nullptr, FRendererFilter.Get());
     if (FAILED(rendered))
     {
-        ReportError(kCannotRenderOutput, rendered);
+        ReportError(kDSCannotRenderOutput, rendered);
         return false;
     }
     (void)FGraph->EnableEvents();
@@ -869,7 +864,7 @@ void TALDSAudioOut::GraphEvent(std::int32_t code, std::intptr_t param1)
         return;
     const std::string reason = RendererReason();
     StopPlayback();
-    std::string text = code == EC_DEVICE_LOST ? kDeviceLost : kPlaybackAborted;
+    std::string text = code == EC_DEVICE_LOST ? kDSDeviceLost : kDSPlaybackAborted;
     if (!reason.empty())
         text += " " + reason;
     NotifyError(text, param1 != 0 ? static_cast<std::int32_t>(param1) : code);
