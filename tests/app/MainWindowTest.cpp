@@ -8,6 +8,7 @@
 #include "gen/SLClockGen.h"
 #include "gen/SLSignalGen.h"
 #include "media/AudioDevices.h"
+#include "rtl/DescriptionText.h"
 #include "rtl/qt/QtMessageQueue.h"
 #include "tests/audioout/ALDSAudioOutTestSupport.h"
 #include "tests/support/AlsaTestConfig.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -221,6 +223,22 @@ TEST_F(MainWindowConcurrencyTest, TheWindowIsMadeFromItsDescriptionAndNothingRun
     EXPECT_TRUE(Part<TLabel>("lblFreqMax").Enabled());
     EXPECT_TRUE(Part<TVrTrackBar>("tbVolMax").Enabled());
     EXPECT_TRUE(FMessages.empty());
+}
+
+// The pipeline tests and the pipeline benchmark read a copy of the window's pipeline (they are built without
+// widgets): it must be the window's own, object for object and value for value.
+TEST(MainWindowDescriptionTest, TheTestsPipelineIsTheWindowsOwn)
+{
+    const TDescObject window = ParseDescription(MainWindowDescription());
+    const TDescObject pipeline = ParseDescription(WindowPipelineDescription("TfmMain", "csInternal", "False"));
+    ASSERT_EQ(pipeline.Children.size(), 3u);
+    for (const TDescObject& copy : pipeline.Children)
+    {
+        const auto own = std::find_if(window.Children.begin(), window.Children.end(),
+                                      [&](const TDescObject& child) { return child.Name == copy.Name; });
+        ASSERT_NE(own, window.Children.end()) << copy.Name;
+        EXPECT_EQ(PrintDescription(*own), PrintDescription(copy)) << copy.Name;
+    }
 }
 
 TEST_F(MainWindowConcurrencyTest, StartPlaysWhatTheReadOutsShowAndATickMovesItInsideTheRanges)
