@@ -10,15 +10,8 @@
 namespace harvolin
 {
 
-namespace
-{
-
 // Positions and captions truncate toward zero (TruncTo). The generator's values can come from elsewhere (a
 // peer on its frequency pin), so a value beyond int saturates and one that is not a number gives 0.
-constexpr int kHertzPerPosition = 1000;          // a frequency position is kilohertz
-constexpr double kAmplitudePerPercent = 320.0;   // 100 % is 32000, in the scale of 16-bit samples
-
-}   // namespace
 
 TToneController::TToneController(const TToneControllerParts& parts, TRandomSource& random)
     : FParts(parts), FRandom(random)

@@ -6,6 +6,10 @@
 namespace harvolin
 {
 
+// A frequency position is kilohertz; a volume of 100 % is 32000 in the scale of 16-bit samples.
+inline constexpr int kHertzPerPosition = 1000;
+inline constexpr double kAmplitudePerPercent = 320.0;
+
 // What the tone controller needs of the window's parts and the pipeline's components. The window binds each
 // to a real widget or component; every call comes from the window's thread.
 

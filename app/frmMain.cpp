@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "app/Pipeline.h"
 #include "audioout/ALDSAudioOut.h"
 #include "controls/ActnList.h"
 #include "controls/ExtCtrls.h"
@@ -22,28 +23,6 @@ namespace
 const TComponentClassRegistration<TfmMain> GRegistration;
 
 // The controller's collaborators, each a view of one of the window's components.
-
-class TGeneratorPart final : public IToneGenerator
-{
-public:
-    explicit TGeneratorPart(TSLSignalGen& generator) : FGenerator(generator) {}
-    [[nodiscard]] double Frequency() const override { return FGenerator.Frequency(); }
-    void SetFrequency(double value) override { FGenerator.SetFrequency(value); }
-    [[nodiscard]] double Amplitude() const override { return FGenerator.Amplitude(); }
-    void SetAmplitude(double value) override { FGenerator.SetAmplitude(value); }
-    void SetEnabled(bool value) override { FGenerator.SetEnabled(value); }
-private:
-    TSLSignalGen& FGenerator;
-};
-
-class TOutputPart final : public IAudioOutput
-{
-public:
-    explicit TOutputPart(TALDSAudioOut& output) : FOutput(output) {}
-    void SetEnabled(bool value) override { FOutput.SetEnabled(value); }
-private:
-    TALDSAudioOut& FOutput;
-};
 
 class TRangePart final : public IRangeInput
 {
@@ -111,45 +90,34 @@ private:
     TForm& FForm;
 };
 
-// The component the description made under that name, of the class the window needs there.
-template <class T>
-T& Find(const TComponent& form, const char* name)
-{
-    auto* found = dynamic_cast<T*>(form.FindComponent(name));
-    if (found == nullptr)
-        throw EComponentError(std::string("the main window has no ") + T::StaticClassInfo().ClassName() +
-                              " named " + name);
-    return *found;
-}
-
 }   // namespace
 
 // Every part the controller works on, found once the description is read.
 struct TfmMain::TParts
 {
     explicit TParts(TfmMain& form)
-        : Generator(Find<TSLSignalGen>(form, "SLSignalGen1")),
-          Output(Find<TALDSAudioOut>(form, "ALDSAudioOut1")),
-          FreqMin(Find<TVrTrackBar>(form, "tbFreqMin")),
-          FreqMax(Find<TVrTrackBar>(form, "tbFreqMax")),
-          VolMin(Find<TVrTrackBar>(form, "tbVolMin")),
-          VolMax(Find<TVrTrackBar>(form, "tbVolMax")),
-          FreqVar(Find<TCheckBox>(form, "cbFreqVar")),
-          VolVar(Find<TCheckBox>(form, "cbVolVar")),
-          FreqMinLabel(Find<TLabel>(form, "lblFreqMin")),
-          FreqMaxLabel(Find<TLabel>(form, "lblFreqMax")),
-          VolMinLabel(Find<TLabel>(form, "lblVolMin")),
-          VolMaxLabel(Find<TLabel>(form, "lblVolMax")),
-          FreqReadOut(Find<TLabel>(form, "lblFreq")),
-          VolReadOut(Find<TLabel>(form, "lblVol")),
-          Start(Find<TButton>(form, "btnStart")),
-          Stop(Find<TButton>(form, "btnStop")),
-          Close(Find<TButton>(form, "btnClose")),
-          Timer(Find<TTimer>(form, "Timer1")),
-          Spectrum(Find<TVrSpectrum>(form, "VrSpectrum1")),
+        : Generator(FindPart<TSLSignalGen>(form, "SLSignalGen1")),
+          Output(FindPart<TALDSAudioOut>(form, "ALDSAudioOut1")),
+          FreqMin(FindPart<TVrTrackBar>(form, "tbFreqMin")),
+          FreqMax(FindPart<TVrTrackBar>(form, "tbFreqMax")),
+          VolMin(FindPart<TVrTrackBar>(form, "tbVolMin")),
+          VolMax(FindPart<TVrTrackBar>(form, "tbVolMax")),
+          FreqVar(FindPart<TCheckBox>(form, "cbFreqVar")),
+          VolVar(FindPart<TCheckBox>(form, "cbVolVar")),
+          FreqMinLabel(FindPart<TLabel>(form, "lblFreqMin")),
+          FreqMaxLabel(FindPart<TLabel>(form, "lblFreqMax")),
+          VolMinLabel(FindPart<TLabel>(form, "lblVolMin")),
+          VolMaxLabel(FindPart<TLabel>(form, "lblVolMax")),
+          FreqReadOut(FindPart<TLabel>(form, "lblFreq")),
+          VolReadOut(FindPart<TLabel>(form, "lblVol")),
+          Start(FindPart<TButton>(form, "btnStart")),
+          Stop(FindPart<TButton>(form, "btnStop")),
+          Close(FindPart<TButton>(form, "btnClose")),
+          Timer(FindPart<TTimer>(form, "Timer1")),
+          Spectrum(FindPart<TVrSpectrum>(form, "VrSpectrum1")),
           Window(form),
-          FreqVarBox(Find<TCheckBox>(form, "cbFreqVar")),
-          VolVarBox(Find<TCheckBox>(form, "cbVolVar"))
+          FreqVarBox(FindPart<TCheckBox>(form, "cbFreqVar")),
+          VolVarBox(FindPart<TCheckBox>(form, "cbVolVar"))
     {
     }
 
@@ -243,12 +211,12 @@ bool TfmMain::Running() const
 
 TSLSignalGen& TfmMain::SLSignalGen1() const
 {
-    return Find<TSLSignalGen>(*this, "SLSignalGen1");
+    return FindPart<TSLSignalGen>(*this, "SLSignalGen1");
 }
 
 TALDSAudioOut& TfmMain::ALDSAudioOut1() const
 {
-    return Find<TALDSAudioOut>(*this, "ALDSAudioOut1");
+    return FindPart<TALDSAudioOut>(*this, "ALDSAudioOut1");
 }
 
 void TfmMain::FormCreate()
@@ -270,25 +238,7 @@ void TfmMain::FormCreate()
         if (box->Width() < needed)
             box->SetWidth(needed);
     }
-    TALDSAudioOut& output = ALDSAudioOut1();
-    output.Graph().SetOnError(
-        [this, &output](TComponent*, const std::string& text, std::int32_t code, bool& handled)
-        {
-            // The window tells the user; the exception would only reach a delivery that cannot show it.
-            handled = true;
-            SoundFailed(ClassifySoundFailure(text, code, output.AudioOutputDevice().DeviceName(),
-                                             output.RendererReason()));
-        });
-    // Without a sound card the default device plays on the null renderer: nothing would be heard, so the
-    // user is told as for a device that cannot be opened.
-    output.Graph().SetOnGraphBuilt(
-        [this, &output](TComponent*)
-        {
-            std::string reason = output.RendererStandInReason();
-            if (!reason.empty())
-                SoundFailed({TSoundFailure::TKind::CannotOpen, output.AudioOutputDevice().DeviceName(),
-                             std::move(reason), "", 0});
-        });
+    WatchSoundFailures(ALDSAudioOut1(), [this](TSoundFailure failure) { SoundFailed(std::move(failure)); });
     FController->FormCreate();
 }
 

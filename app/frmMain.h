@@ -14,9 +14,6 @@ namespace harvolin
 class TALDSAudioOut;
 class TSLSignalGen;
 
-// The window's stored description, compiled into the program from app/frmMain.txt.
-[[nodiscard]] std::string_view MainWindowDescription();
-
 // The program's one window: the range controls, the read-outs, the spectrum, Start, Stop and Quitter, and
 // the pipeline it owns (the generator, the converter and the audio output, linked by their pins as the
 // description stores them). Its handlers are the tone controller's, published by the names the description

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
+#include "app/Pipeline.h"
 #include "app/frmMain.h"
-#include "audioout/ALDSOutputDevice.h"
 #include "controls/Forms.h"
 #include "rtl/qt/QtMessageQueue.h"
 #include <cstdio>
@@ -13,15 +13,6 @@ namespace harvolin
 {
 namespace
 {
-
-// "Default" first, then every output device by the name --device takes.
-std::vector<std::string> OutputDeviceNames()
-{
-    std::vector<std::string> names{"Default"};
-    const TDSAudioOutputDevice device(nullptr, nullptr, {});
-    device.ListDeviceNames(names);
-    return names;
-}
 
 bool Set(const char* variable)
 {
@@ -71,16 +62,11 @@ int Main(int argc, char** argv)
     case TCommandLine::TAction::Run: break;
     }
     if (line.Device)
-    {
-        const std::vector<std::string> names = OutputDeviceNames();
-        if (!MatchDeviceName(*line.Device, names))
+        if (const std::optional<std::string> unknown = UnknownDeviceMessage(*line.Device))
         {
-            std::cerr << "harvolin: no output device is named '" << *line.Device << "'. The output devices are:\n";
-            for (const std::string& name : names)
-                std::cerr << "  " << name << '\n';
+            std::cerr << "harvolin: " << *unknown;
             return 2;
         }
-    }
     return RunWindow(argv[0], line.Device);
 }
 

@@ -1,3 +1,4 @@
+#include "app/Pipeline.h"
 #include "app/frmMain.h"
 #include "audioout/ALDSAudioOut.h"
 #include "controls/ExtCtrls.h"
