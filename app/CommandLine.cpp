@@ -70,11 +70,14 @@ TCommandLineResult ParseCommandLine(const std::vector<std::string>& arguments)
 std::string Usage()
 {
     return "usage: harvolin [--device NAME]\n"
+           "       harvolin --headless [OPTIONS]   (harvolin-headless --help says which)\n"
            "       harvolin --list-devices | --help | --version\n"
            "\n"
            "Plays a high-pitched tone that keeps insects away, in a window where you choose its frequency\n"
            "and volume ranges.\n"
            "\n"
+           "  --headless       play without a window, or render into a file: the options of\n"
+           "                   harvolin-headless follow\n"
            "  --device NAME    play on the output device NAME (as --list-devices prints it) instead of the\n"
            "                   default device\n"
            "  --list-devices   print the output devices, one name a line, and exit\n"

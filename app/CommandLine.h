@@ -10,6 +10,7 @@ namespace harvolin
 //   harvolin [--device NAME]      the window, playing on NAME
 //   harvolin --list-devices       the output devices, one name a line
 //   harvolin --help | --version
+//   harvolin --headless ...        handed whole to harvolin-headless before it is parsed here
 // Nothing else is taken: the toolkit's own options are not passed on, so that the command line is the
 // program's alone.
 struct TCommandLine

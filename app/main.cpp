@@ -3,7 +3,12 @@
 #include "app/frmMain.h"
 #include "controls/Forms.h"
 #include "rtl/qt/QtMessageQueue.h"
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -41,9 +46,26 @@ int RunWindow(char* program, const std::optional<std::string>& device)
     return code;
 }
 
+// harvolin --headless ...: the program without a window, installed beside this one, with the whole command
+// line (it takes --headless and ignores it). Returns only when it cannot be started.
+int RunHeadless(char** argv)
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path headless =
+        (error ? std::filesystem::path(argv[0]).parent_path() : self.parent_path()) / "harvolin-headless";
+    std::string program = headless.string();
+    argv[0] = program.data();
+    ::execv(program.c_str(), argv);
+    std::cerr << "harvolin: cannot start " << program << " for --headless: " << std::strerror(errno) << '\n';
+    return 1;
+}
+
 int Main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (std::find(arguments.begin(), arguments.end(), "--headless") != arguments.end())
+        return RunHeadless(argv);
     const TCommandLineResult parsed = ParseCommandLine(arguments);
     if (!parsed.CommandLine)
     {

@@ -49,24 +49,25 @@ if grep -- '-dev$' <<<"$depends"; then
 fi
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
-expected=(./usr/bin/harvolin ./usr/share/applications/harvolin.desktop
+expected=(./usr/bin/harvolin ./usr/bin/harvolin-headless ./usr/share/applications/harvolin.desktop
           ./usr/share/icons/hicolor/scalable/apps/harvolin.svg)
 sizes=(16 24 32 48 64 128 256)
 for size in "${sizes[@]}"; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/harvolin.png")
 done
 [ "$files" = "$(printf '%s\n' "${expected[@]}" | sort)" ] ||
-    fail "the package's files differ from the program, its desktop entry and its icons:
+    fail "the package's files differ from the programs, the desktop entry and the icons:
 $(diff <(printf '%s\n' "${expected[@]}" | sort) <(echo "$files"))"
 
 root=$scratch/root
 dpkg -x "$deb" "$root" || fail "dpkg -x cannot unpack the package"
 binary=$root/usr/bin/harvolin
+headless=$root/usr/bin/harvolin-headless
 
 # Every library the program links must come with a package that Depends names: that is what
 # dpkg-shlibdeps is for, and it holds for the toolkit's libraries once the program links them.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for library in $(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); do
+for library in $(objdump -p "$binary" "$headless" | awk '$1 == "NEEDED" { print $2 }' | sort -u); do
     owner=$(dpkg -S "*/$multiarch/$library" 2>/dev/null | head -n 1 | sed 's/[:,].*//')
     if [ -z "$owner" ]; then
         fail "no installed package holds $library, which the program links"
@@ -74,10 +75,19 @@ for library in $(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); do
         fail "the program links $library from $owner, which Depends does not name: $(field Depends)"
     fi
 done
-file "$binary" | grep -q ', stripped' || fail "the packaged program carries its symbols: $(file "$binary")"
+for program in "$binary" "$headless"; do
+    file "$program" | grep -q ', stripped' || fail "the packaged program carries its symbols: $(file "$program")"
+done
+# The program without a window links no toolkit, so that it runs where none is installed.
+if objdump -p "$headless" | awk '$1 == "NEEDED" { print $2 }' | grep -q Qt; then
+    fail "harvolin-headless links the toolkit: $(objdump -p "$headless" | grep NEEDED)"
+fi
 
 printed=$("$binary" --version 2>&1)
 [ "$printed" = "harvolin $version" ] || fail "the packaged program's --version printed '$printed'"
+# Asked for the mode without a window, the window's program hands over to the one installed beside it.
+printed=$("$binary" --headless --version 2>&1)
+[ "$printed" = "harvolin-headless $version" ] || fail "the packaged 'harvolin --headless --version' printed '$printed'"
 
 desktop=$root/usr/share/applications/harvolin.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate refuses the desktop entry"

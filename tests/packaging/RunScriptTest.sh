@@ -24,24 +24,58 @@ run_script() {
     out=$(cat "$scratch/out") err=$(cat "$scratch/err")
 }
 
-# A copy of the script alone, in a folder with nothing to build: if it tried to install or build before
-# refusing, it would fail otherwise or leave a build folder behind.
-mkdir "$scratch/alone"
-cp "$source_dir/run" "$scratch/alone/run"
-script=$scratch/alone/run
-for arguments in "" "--device|Null renderer" "--device=Null renderer"; do
-    IFS='|' read -r -a argv <<<"$arguments"
-    run_script -- "${argv[@]}"
-    what="without a display, './run ${argv[*]}'"
-    [ "$status" -ne 0 ] || fail "$what exited 0"
-    [ -z "$out" ] || fail "$what printed on standard output: $out"
-    [ "$(wc -l <"$scratch/err")" -eq 1 ] || fail "$what did not say one line on standard error: $err"
-    [[ "$err" == *display* ]] || fail "$what did not say that a display is missing: $err"
-    [ ! -e "$scratch/alone/build-release" ] || fail "$what made a build folder before refusing"
-done
-
-# From here on the program is the one built beside this test, and the script the repository's.
+# From here on the program is the one built beside this test (harvolin-headless beside it), and the script
+# the repository's.
 script=$source_dir/run
+
+# Starts ./run as run_script does, waits for the program's first line on standard output (by then it has
+# taken over SIGINT and SIGTERM), sends it the signal, and sets out, err and status as run_script does.
+run_and_signal() {
+    local signal=$1
+    shift
+    rm -f "$scratch/lines"
+    mkfifo "$scratch/lines"
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u HARVOLIN_PROGRAM HARVOLIN_PROGRAM="$program" \
+        "$script" "$@" >"$scratch/lines" 2>"$scratch/err" &
+    local pid=$!
+    exec 3<"$scratch/lines"
+    local first=
+    IFS= read -r -t 30 first <&3 || true
+    kill "-$signal" "$pid" 2>/dev/null
+    out=$first$'\n'$(cat <&3)
+    exec 3<&-
+    wait "$pid"
+    status=$?
+    err=$(cat "$scratch/err")
+}
+
+# Without a display, what would open the window plays without one, saying so in one line first, until a
+# signal stops it as Stop does.
+for signal in INT TERM; do
+    run_and_signal "$signal" --device "Null renderer"
+    what="without a display, './run --device \"Null renderer\"' stopped by SIG$signal"
+    [ "$status" -eq 0 ] || fail "$what exited $status: $err"
+    [[ "$out" =~ ^"    0:00  "[12][0-9]{4}" Hz" ]] || fail "$what did not play: $out"
+    [ "$(wc -l <"$scratch/err")" -eq 1 ] && [[ "$err" == *"no display"*"playing without a window"* ]] ||
+        fail "$what did not say in one line that it plays without a window: $err"
+done
+# A render stopped by SIGINT leaves a valid file: the header's sizes are the file's.
+run_and_signal INT --output "$scratch/night.wav" --duration 1h --json
+[ "$status" -eq 130 ] || fail "a render stopped by SIGINT exited $status, not 130: $err"
+[[ "$err" == *"stopped after"*"holds what was rendered"* ]] || fail "a stopped render did not say so: $err"
+size=$(stat -c %s "$scratch/night.wav")
+riff=$(od -An -tu4 -j4 -N4 "$scratch/night.wav" | tr -d ' ')
+data=$(od -An -tu4 -j40 -N4 "$scratch/night.wav" | tr -d ' ')
+[ "$data" -gt 0 ] && [ $((data + 44)) -eq "$size" ] && [ $((riff + 8)) -eq "$size" ] ||
+    fail "the stopped render's header says $riff and $data bytes for a file of $size"
+
+# Options of the program without a window choose it, display or not, and say nothing of a display.
+run_script HARVOLIN_PROGRAM="$program" DISPLAY=:99 -- --device "Null renderer" --duration 1s --json
+[ "$status" -eq 0 ] && [ -z "$err" ] && [[ "$out" == '{"seconds":0.000,"frequency_hz":'* ]] ||
+    fail "'./run --device \"Null renderer\" --duration 1s --json' did not play for a second: $status $out $err"
+run_script HARVOLIN_PROGRAM="$program" -- --headless --version
+[ "$out" = "harvolin-headless $version" ] || fail "'./run --headless --version' printed '$out': $err"
+
 run_script HARVOLIN_PROGRAM="$program" -- --version
 [ "$status" -eq 0 ] || fail "'./run --version' exited $status: $err"
 [ "$out" = "harvolin $version" ] || fail "'./run --version' printed '$out', not 'harvolin $version'"
