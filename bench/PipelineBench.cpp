@@ -5,7 +5,8 @@
 //    first and the last change (and the largest): the recording is compared block by block with the
 //    generator's own synthesis, so the figure is what a listener would hear, not what the code says;
 //  - resident memory (VmRSS) when the first change is made and at the end;
-//  - CPU seconds (user + system, whole process) per second of sound between those two points;
+//  - CPU seconds (user + system, whole process) per second of sound between those two points, and in the
+//    first and the last minute of that when the run is long enough (a soak's drift);
 //  - per thread, its wake-ups (voluntary + involuntary context switches) per block played.
 // --quiet plays without recording and prints nothing: the run a comparison of costs wants (bench/live-cost).
 #include "tests/support/WindowPipeline.h"
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -43,6 +45,7 @@ using namespace std::chrono_literals;
 constexpr std::int64_t kBlockFrames = 1024;
 constexpr std::int64_t kBlockMicroseconds = 10240;   // 1024 frames at 100 000 a second
 constexpr std::int64_t kChangeEveryMicroseconds = 3000000;
+constexpr std::int64_t kMinuteMicroseconds = 60000000;
 constexpr double kAmplitude = 20000.0;
 
 struct TOptions
@@ -206,6 +209,8 @@ public:
         const auto end = static_cast<std::int64_t>(FOptions.Seconds * 1e6);
         std::vector<TChange> changes;
         std::optional<TSnapshot> start;
+        std::optional<TSnapshot> firstMinute;   // a minute of stream after start, when the run is that long
+        std::deque<TSnapshot> lastMinute;         // the changes' snapshots of the last minute or so
         std::int64_t played = 0;
         while (played < end)
         {
@@ -213,8 +218,15 @@ public:
                 static_cast<std::int64_t>(changes.size() + 1) * kChangeEveryMicroseconds;
             if (played >= nextChange)
             {
+                TSnapshot now = TSnapshot::Take(played);
                 if (!start)
-                    start = TSnapshot::Take(played);
+                    start = now;
+                else if (!firstMinute && now.Played - start->Played >= kMinuteMicroseconds)
+                    firstMinute = now;
+                // The oldest kept is the last at least a minute before now, when there is one.
+                while (lastMinute.size() > 1 && now.Played - lastMinute[1].Played >= kMinuteMicroseconds)
+                    lastMinute.pop_front();
+                lastMinute.push_back(std::move(now));
                 changes.push_back({played, FrequencyOfChange(changes.size())});
                 gen.SetFrequency(changes.back().Frequency);
                 continue;
@@ -240,6 +252,13 @@ public:
             return 1;
         }
         Report(*start, last, dropped, recording, firstFrequency, changes);
+        if (firstMinute && last.Played - lastMinute.front().Played >= kMinuteMicroseconds)
+        {
+            const auto perSecond = [](const TSnapshot& from, const TSnapshot& to)
+            { return (to.Cpu - from.Cpu) / (static_cast<double>(to.Played - from.Played) / 1e6); };
+            std::printf("CPU per second of sound first minute %.5f s, last minute %.5f s\n",
+                        perSecond(*start, *firstMinute), perSecond(lastMinute.front(), last));
+        }
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
         return 0;
@@ -257,6 +276,8 @@ private:
         const std::vector<std::int64_t> found = ChangeBlocks(recording, firstFrequency, changes, fault);
         if (!fault.empty())
             std::printf("recording              %s\n", fault.c_str());
+        else
+            std::printf("recording              no gap: every block the stream's continuation or its next change\n");
         std::printf("changes heard          %zu of %zu\n", found.size(), changes.size());
         auto delayMs = [&](std::size_t i)
         { return (found[i] * kBlockMicroseconds - changes[i].PlayedAt) / 1000.0; };
