@@ -1,6 +1,10 @@
 #include "app/HeadlessCommandLine.h"
+#include "tests/support/CommandLineFuzzTarget.h"
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,6 +137,25 @@ TEST(HeadlessCommandLineTest, DurationsReadAsMinutesAndHours)
     EXPECT_EQ(FormatDuration(3599), "59:59");
     EXPECT_EQ(FormatDuration(3723.4), "1:02:03");
     EXPECT_EQ(FormatDuration(-1), "0:00");
+}
+
+TEST(HeadlessCommandLineTest, EveryFuzzCorpusAndRegressionInputKeepsTheParsersPromises)
+{
+    std::size_t replayed = 0;
+    for (const char* folder : {"fuzz/corpus/command-line", "fuzz/regressions/command-line"})
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::filesystem::path(HARVOLIN_SOURCE_DIR) / folder))
+        {
+            std::ifstream file(entry.path(), std::ios::binary);
+            std::stringstream bytes;
+            bytes << file.rdbuf();
+            EXPECT_NO_THROW(ExerciseCommandLines(bytes.str())) << entry.path();
+            ++replayed;
+        }
+    EXPECT_GE(replayed, 10U);
+    // The split the fuzzer's inputs rely on.
+    EXPECT_EQ(SplitArguments(std::string_view("--freq\0" "10-12\0\0", 14)),
+              (std::vector<std::string>{"--freq", "10-12", ""}));
 }
 
 }   // namespace
