@@ -428,7 +428,8 @@ int PlayHeadless(const THeadlessCommandLine& line, TStopRequest& stop, std::ostr
                            [&failure](TSoundFailure noted)
                            {
                                if (failure)
-                                   ReportFailure("harvolin-headless", "playing", DescribeSoundFailure(noted));
+                                   ReportFailure("harvolin-headless", "playing",
+                                                 DescribeSoundFailure(noted, TPlayAgain::StartTheProgram));
                                else
                                    failure = std::move(noted);
                            });
@@ -474,7 +475,7 @@ int PlayHeadless(const THeadlessCommandLine& line, TStopRequest& stop, std::ostr
     stop.SetQueue(nullptr);
     if (failure)
     {
-        err << "harvolin-headless: " << DescribeSoundFailure(*failure) << '\n';
+        err << "harvolin-headless: " << DescribeSoundFailure(*failure, TPlayAgain::StartTheProgram) << '\n';
         return 1;
     }
     return status;

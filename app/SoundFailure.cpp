@@ -61,8 +61,11 @@ TSoundFailure ClassifySoundFailure(const std::string& text, std::int32_t code, s
     return failure;
 }
 
-std::string DescribeSoundFailure(const TSoundFailure& failure)
+std::string DescribeSoundFailure(const TSoundFailure& failure, TPlayAgain playAgain)
 {
+    // The window plays again on Start; the program without one is started again.
+    const std::string again = playAgain == TPlayAgain::PressStart ? "press Start to play again"
+                                                                 : "start the program again";
     const std::string device = DeviceWords(failure.DeviceName);
     const std::string reason = InParentheses(failure.Reason);
     switch (failure.Kind)
@@ -75,10 +78,10 @@ std::string DescribeSoundFailure(const TSoundFailure& failure)
                ". Choose another device with --device, or check the sound settings.";
     case TSoundFailure::TKind::Lost:
         return Capitalised(device) + " stopped working while the tone played" + reason +
-               ". The tone is stopped; check the device, then press Start to play again.";
+               ". The tone is stopped; check the device, then " + again + ".";
     case TSoundFailure::TKind::Aborted:
         return "Playing on " + device + " stopped because of an error" + reason +
-               ". Press Start to play again.";
+               ". " + Capitalised(again) + ".";
     case TSoundFailure::TKind::Other:
         break;
     }

@@ -29,7 +29,15 @@ struct TSoundFailure
 [[nodiscard]] TSoundFailure ClassifySoundFailure(const std::string& text, std::int32_t code,
                                                  std::string deviceName, std::string rendererReason);
 
+// How the user plays again after a failure: the window's Start, or starting the program again.
+enum class TPlayAgain
+{
+    PressStart,
+    StartTheProgram
+};
+
 // A message for a person: what happened, on which device, the system's reason, and what to do next.
-[[nodiscard]] std::string DescribeSoundFailure(const TSoundFailure& failure);
+[[nodiscard]] std::string DescribeSoundFailure(const TSoundFailure& failure,
+                                               TPlayAgain playAgain = TPlayAgain::PressStart);
 
 }   // namespace harvolin

@@ -31,7 +31,7 @@ int RunWindow(char* program, const std::optional<std::string>& device)
     if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM"))
     {
         std::cerr << "harvolin: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
-                     "is set)\n";
+                     "is set); harvolin --headless plays without one\n";
         return 1;
     }
     // The toolkit is given no options of its own: the command line is the program's alone.

@@ -349,7 +349,10 @@ TEST_F(HeadlessPlayConcurrencyTest, ADeviceThatCannotPlayEndsTheRunWithItsReason
 
     // Unplugged while playing.
     EXPECT_EQ(Play({"--device", kUnwritableDevice}, lines), 1);
-    EXPECT_NE(FErrors.str().find(kUnwritableDevice), std::string::npos) << FErrors.str();
+    EXPECT_NE(FErrors.str().find(std::string("\"") + kUnwritableDevice + "\" stopped working while the tone played"),
+              std::string::npos)
+        << FErrors.str();
+    EXPECT_NE(FErrors.str().find("then start the program again."), std::string::npos) << FErrors.str();
 
     EXPECT_EQ(Play({"--device", "Harvolin no such device"}, lines), 2);
     EXPECT_NE(FErrors.str().find("no output device is named 'Harvolin no such device'. The output devices are:\n  "

@@ -42,6 +42,11 @@ TEST(SoundFailureTest, ALostDeviceTakesItsReasonFromTheMessageWhenTheRendererIsG
               "The sound device \"USB Audio\" stopped working while the tone played (audio device 'hw:1,0': "
               "snd_pcm_writei: No such device). The tone is stopped; check the device, then press Start to "
               "play again.");
+    // Without a window there is no Start to press.
+    EXPECT_EQ(DescribeSoundFailure(failure, TPlayAgain::StartTheProgram),
+              "The sound device \"USB Audio\" stopped working while the tone played (audio device 'hw:1,0': "
+              "snd_pcm_writei: No such device). The tone is stopped; check the device, then start the program "
+              "again.");
 }
 
 TEST(SoundFailureTest, AnAbortAndOtherStepsKeepTheirCodeAndText)

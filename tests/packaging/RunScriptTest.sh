@@ -59,6 +59,12 @@ for signal in INT TERM; do
     [ "$(wc -l <"$scratch/err")" -eq 1 ] && [[ "$err" == *"no display"*"playing without a window"* ]] ||
         fail "$what did not say in one line that it plays without a window: $err"
 done
+# The window's program itself, without a display, says so in one line and what to do instead.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$scratch/out" 2>"$scratch/err"
+status=$?
+[ "$status" -eq 1 ] && [ "$(wc -l <"$scratch/err")" -eq 1 ] && grep -q "no display.*--headless" "$scratch/err" ||
+    fail "the window's program without a display exited $status saying: $(cat "$scratch/err")"
+
 # A render stopped by SIGINT leaves a valid file: the header's sizes are the file's.
 run_and_signal INT --output "$scratch/night.wav" --duration 1h --json
 [ "$status" -eq 130 ] || fail "a render stopped by SIGINT exited $status, not 130: $err"
