@@ -147,13 +147,14 @@ protected:
 
     // Renders with these arguments plus --output file; the lines printed and the status.
     int Render(std::vector<std::string> arguments, const std::filesystem::path& file,
-               std::vector<std::string>& lines, std::function<void()> atThirdLine = [] {})
+               std::vector<std::string>& lines, std::function<void()> atThirdLine = [] {},
+               std::ostream* progress = nullptr)
     {
         arguments.insert(arguments.end(), {"--output", file.string()});
         TLineWatch watch(3, std::move(atThirdLine));
         std::ostream out(&watch);
         FErrors.str({});
-        const int status = RenderHeadless(Line(arguments), FStop, out, FErrors, nullptr);
+        const int status = RenderHeadless(Line(arguments), FStop, out, FErrors, progress);
         lines = watch.Lines();
         return status;
     }
@@ -206,11 +207,17 @@ TEST_F(HeadlessRenderTest, TheFileHoldsTheDurationWithTheChangesTheLinesReportAn
 TEST_F(HeadlessRenderTest, AtAnotherRateTheRenderersConverterMakesTheFile)
 {
     std::vector<std::string> lines;
+    std::ostringstream terminal;
     ASSERT_EQ(Render({"--duration", "2s", "--rate", "48000", "--freq", "15", "--fixed-freq", "--volume", "50",
                       "--fixed-volume", "--json"},
-                     FFolder / "a.wav", lines),
+                     FFolder / "a.wav", lines, [] {}, &terminal),
               0)
         << FErrors.str();
+    // On a terminal: the bar drawn in place, full at the end, then the closing line.
+    EXPECT_NE(terminal.str().find("\r[##############################] 100 %  0:02 of 0:02  "), std::string::npos)
+        << terminal.str();
+    EXPECT_TRUE(terminal.str().ends_with("x real time\x1b[K\n")) << terminal.str();
+    EXPECT_NE(FErrors.str().find("rendered 0:02 of sound"), std::string::npos) << FErrors.str();
     const TWavFile wav = ReadHeader(FFolder / "a.wav");
     EXPECT_EQ(wav.Rate, 48000u);
     EXPECT_EQ(wav.DataSize, 2u * 48000 * 4);
