@@ -11,6 +11,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace harvolin::testing
@@ -41,10 +43,14 @@ inline std::vector<TQualityCase> QualityCases()
 }
 
 // How long each tone plays, in stream time.
-inline constexpr std::int64_t kQualitySegmentMicroseconds = 500000;
+inline constexpr std::int64_t kQualitySegmentMicroseconds = 600000;
 // The windows that find the tones: frames each, and the step between them.
 inline constexpr std::size_t kLocatorFrames = 4096;
 inline constexpr std::size_t kLocatorStep = 1024;
+
+// A run of this many frames that are exactly zero in every channel is silence that was put in the tone's
+// place: no tone of the table stays at zero for more than a sample or two.
+inline constexpr std::size_t kGapFrames = 8;
 
 // What one tone measured in a recording, per channel, and where it was.
 struct TQualityRow
@@ -53,7 +59,47 @@ struct TQualityRow
     std::vector<TToneAnalysis> Channels;
     std::size_t FirstFrame = 0;   // the part analysed
     std::size_t FrameCount = 0;
+    std::size_t Gaps = 0;   // silences inside the tone's stretch, left out of the part analysed
+    std::size_t GapFrames = 0;
 };
+
+// The longest part of frames [begin, end) without silence in it, as first frame and count; the silences
+// found are counted into the row.
+inline std::pair<std::size_t, std::size_t>
+LongestUnbrokenPart(const TPcmRecording& recording, std::size_t begin, std::size_t end, TQualityRow& row)
+{
+    const auto silent = [&](std::size_t frame)
+    {
+        for (std::uint16_t channel = 0; channel < recording.Channels; ++channel)
+            if (recording.Samples[frame * recording.Channels + channel] != 0)
+                return false;
+        return true;
+    };
+    std::pair<std::size_t, std::size_t> longest{begin, 0};
+    std::size_t partStart = begin;
+    std::size_t frame = begin;
+    while (frame < end)
+    {
+        std::size_t zeros = 0;
+        while (frame + zeros < end && silent(frame + zeros))
+            ++zeros;
+        if (zeros >= kGapFrames || frame + zeros == end)
+        {
+            if (frame - partStart > longest.second)
+                longest = {partStart, frame - partStart};
+            if (zeros >= kGapFrames)
+            {
+                ++row.Gaps;
+                row.GapFrames += zeros;
+            }
+            partStart = frame + zeros;
+        }
+        frame += std::max<std::size_t>(zeros, 1);
+    }
+    if (end - partStart > longest.second && partStart < end)
+        longest = {partStart, end - partStart};
+    return longest;
+}
 
 // The stretches of the recording that carry each case, found in order by their frequency, and measured
 // away from their edges: a locator window that shows a tone holds some of it, so everything from a window's
@@ -95,28 +141,41 @@ inline std::vector<TQualityRow> MeasureQualitySequence(const TPcmRecording& reco
             const std::size_t begin = first * kLocatorStep + kLocatorFrames + margin;
             const std::size_t end = last * kLocatorStep > margin ? last * kLocatorStep - margin : 0;
             if (end > begin + kLocatorFrames)
-            {
-                row.FirstFrame = begin;
-                row.FrameCount = end - begin;
-                row.Channels = MeasureRecording(recording, static_cast<double>(begin) / recording.Rate,
-                                                static_cast<double>(row.FrameCount) / recording.Rate, "tone");
-            }
+                std::tie(row.FirstFrame, row.FrameCount) = LongestUnbrokenPart(recording, begin, end, row);
+            if (row.FrameCount > kLocatorFrames)
+                row.Channels =
+                    MeasureRecording(recording, static_cast<double>(row.FirstFrame) / recording.Rate,
+                                     static_cast<double>(row.FrameCount) / recording.Rate, "tone");
         }
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
+// Whether silence inside a tone is the output's fault. A device that records what it is given never gets
+// any from the program; a sound server fills the time it was given nothing in with silence (an underrun,
+// when the machine kept the player from the CPU longer than the device holds), which is no fault of the
+// sound's quality and is reported beside it.
+enum class TGaps
+{
+    Fail,
+    Report
+};
+
 // The listener's checks on every row: the tone at its frequency within frequencyToleranceHz and at its
 // level within kToneLevelToleranceDb, nothing else above kSpurLimitDbfs, in every channel.
 inline void ExpectQuality(const std::vector<TQualityRow>& rows, const std::string& output,
-                          double frequencyToleranceHz)
+                          double frequencyToleranceHz, TGaps gaps)
 {
     for (const TQualityRow& row : rows)
     {
         const std::string what = output + ", " + std::to_string(row.Case.FrequencyHz) + " Hz at " +
                                  std::to_string(row.Case.VolumePercent) + " %";
         ASSERT_FALSE(row.Channels.empty()) << what << ": the tone was not found in the recording";
+        if (gaps == TGaps::Fail)
+        {
+            EXPECT_EQ(row.Gaps, 0u) << what << ": " << row.GapFrames << " frames of silence inside the tone";
+        }
         // Enough frames that the window's main lobe is narrow beside the tones' spacing.
         EXPECT_GE(row.Channels[0].FftSize, 8192u) << what;
         for (std::size_t channel = 0; channel < row.Channels.size(); ++channel)
@@ -145,15 +204,15 @@ inline std::string QualityTable(const std::vector<TQualityRow>& rows, const std:
     std::ostringstream table;
     table << "Sound quality: " << output << ", recorded at " << rate << " frames/s\n\n"
           << "| Tone (Hz) | Volume | Expected (dBFS) | Measured L / R (dBFS) | Error (dB) | Frequency (Hz) "
-             "| Strongest other (dBFS at Hz) | Frames analysed |\n"
-          << "|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+             "| Strongest other (dBFS at Hz) | Frames analysed | Silences (ms) |\n"
+          << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
     for (const TQualityRow& row : rows)
     {
         table << "| " << fixed(row.Case.FrequencyHz, 0) << " | " << row.Case.VolumePercent << " % | "
               << fixed(row.Case.ExpectedDbfs(), 3) << " | ";
         if (row.Channels.empty())
         {
-            table << "not found | | | | |\n";
+            table << "not found | | | | | |\n";
             continue;
         }
         double worstError = 0.0;
@@ -170,7 +229,11 @@ inline std::string QualityTable(const std::vector<TQualityRow>& rows, const std:
         }
         table << levels << " | " << fixed(worstError, 3) << " | " << fixed(row.Channels[0].FrequencyHz, 3)
               << " | " << fixed(loudestSpur->SpurDbfs, 1) << " at " << fixed(loudestSpur->SpurFrequencyHz, 0)
-              << " | " << row.Channels[0].FftSize << " |\n";
+              << " | " << row.Channels[0].FftSize << " | "
+              << (row.Gaps == 0 ? std::string("none")
+                                : std::to_string(row.Gaps) + " (" +
+                                      fixed(1000.0 * static_cast<double>(row.GapFrames) / rate, 1) + ")")
+              << " |\n";
     }
     return table.str();
 }
