@@ -2,10 +2,13 @@
 #include "controls/VrSysUtils.h"
 #include "rtl/DescriptionReader.h"
 #include "rtl/DescriptionWriter.h"
+#include "tests/support/BitmapListFuzzTarget.h"
 #include <QGuiApplication>
 #include <QPalette>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -358,6 +361,36 @@ TEST_F(TVrBitmapsTest, AddCopiesAndClearAndAssignNotifyOnce)
     EXPECT_EQ(FChanges, 2);
     EXPECT_EQ(FBitmaps.Count(), 0);
     EXPECT_EQ(copy.Count(), 3);
+}
+
+TEST(VrBitmapsStreamTest, EveryCorpusAndRegressionStreamReadsBackOrIsRefusedKeepingTheList)
+{
+    std::size_t replayed = 0;
+    std::size_t read = 0;
+    for (const char* folder : {"fuzz/corpus/bitmap-list", "fuzz/regressions/bitmap-list"})
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::filesystem::path(HARVOLIN_SOURCE_DIR) / folder))
+        {
+            if (entry.path().filename() == ".gitkeep")
+                continue;
+            std::ifstream file(entry.path(), std::ios::binary);
+            const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                                  std::istreambuf_iterator<char>()};
+            EXPECT_NO_THROW(ExerciseBitmapListReader(bytes)) << entry.path();
+            TVrBitmaps bitmaps;
+            try
+            {
+                bitmaps.ReadData(bytes);
+                ++read;
+            }
+            catch (const EInvalidGraphic&)
+            {
+            }
+            ++replayed;
+        }
+    EXPECT_GE(replayed, 6U);
+    // The seeds are valid streams: a reader that refused them all would make the fuzzer's run worthless.
+    EXPECT_GE(read, 6U);
 }
 
 TEST(VrBitmapListTest, IndexOutsideTheListGivesNoImage)
