@@ -508,7 +508,9 @@ int RenderHeadless(const THeadlessCommandLine& line, TStopRequest& stop, std::os
     TGeneratorPart generator(generatorComponent);
     TFileOutputPart output;
     THeadlessTone tone(line, generator, output, StartOfDraws(line));
-    TToneLog log(out, line.Json, line.Quiet);
+    // A render's changes come hundreds a second: printed only as data for a log, when JSON is asked for, so
+    // that the terminal shows the progress bar alone.
+    TToneLog log(out, line.Json, line.Quiet || !line.Json);
     TProgress bar(line.Quiet ? nullptr : progress, seconds);
     const auto logged = [&](const TToneState& state)
     {

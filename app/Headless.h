@@ -101,7 +101,8 @@ private:
                                std::ostream& err);
 
 // Renders the command line's duration into its WAV file as fast as the machine can: the same pipeline
-// without its audio output, driven block by block, with the changes every 3 s of sound time. progress, when
+// without its audio output, driven block by block, with the changes every 3 s of sound time, printed to out
+// only with --json. progress, when
 // not null, gets a progress bar redrawn in place (a terminal); otherwise err gets one line at the end. A
 // stop request ends the render at the next block, with a valid file. Returns 0 when done, 1 when the file
 // fails, 2 when the duration does not fit in a WAV file, and 128 + the signal when stopped.

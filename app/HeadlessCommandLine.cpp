@@ -259,13 +259,14 @@ std::string HeadlessUsage()
            " (default 100000, the tone's own)\n"
            "  --seed N           draw as at millisecond N of the day (UTC), 0 to 86399999, so that a run\n"
            "                     can be repeated (default: the time of day at the start)\n"
-           "  --json             print each change as a line of JSON\n"
+           "  --json             print each change as a line of JSON (a render's changes too)\n"
            "  --quiet            print nothing but errors\n"
            "  --list-devices     print the output devices, one name a line, and exit\n"
            "  --help             print this text and exit\n"
            "  --version          print the program's version and exit\n"
            "\n"
-           "Each change prints a line: the time since the start, the frequency in Hz and the volume in %.\n";
+           "Each change prints a line: the time since the start, the frequency in Hz and the volume in %;\n"
+           "a render prints them only with --json, and shows its progress instead.\n";
 }
 
 std::string FormatDuration(double seconds)

@@ -231,7 +231,7 @@ TEST_F(HeadlessRenderTest, AtAnotherRateTheRenderersConverterMakesTheFile)
 TEST_F(HeadlessRenderTest, AStopRequestEndsTheRenderWithAValidFile)
 {
     std::vector<std::string> lines;
-    const int status = Render({"--duration", "60s", "--seed", "1000"}, FFolder / "a.wav", lines,
+    const int status = Render({"--duration", "60s", "--seed", "1000", "--json"}, FFolder / "a.wav", lines,
                               [this] { FStop.Request(SIGINT); });
     EXPECT_EQ(status, 128 + SIGINT);
     EXPECT_NE(FErrors.str().find("stopped after 0:0"), std::string::npos) << FErrors.str();
@@ -244,6 +244,16 @@ TEST_F(HeadlessRenderTest, AStopRequestEndsTheRenderWithAValidFile)
     EXPECT_GE(wav.DataSize, 6u * 100000 * 4);
     EXPECT_LT(wav.DataSize, 7u * 100000 * 4);
     EXPECT_EQ(wav.DataSize % 4, 0u);
+}
+
+TEST_F(HeadlessRenderTest, WithoutJsonARenderPrintsNoLinePerChange)
+{
+    std::vector<std::string> lines;
+    ASSERT_EQ(Render({"--duration", "7s"}, FFolder / "a.wav", lines), 0) << FErrors.str();
+    EXPECT_TRUE(lines.empty());
+    EXPECT_NE(FErrors.str().find("rendered 0:07 of sound into"), std::string::npos) << FErrors.str();
+    ASSERT_EQ(Render({"--duration", "7s", "--quiet"}, FFolder / "b.wav", lines), 0) << FErrors.str();
+    EXPECT_EQ(FErrors.str(), "");
 }
 
 TEST_F(HeadlessRenderTest, AFileThatCannotBeMadeOrHeldIsAClearFailure)
