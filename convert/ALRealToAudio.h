@@ -52,6 +52,11 @@ private:
     bool HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation);
     void TryProduce();
     void ProduceBlock();
+    // Both inputs' blocks, whole in their oldest queued buffers, into a 16-bit stereo out: the straight
+    // vector loop where every value fits, else the exact path; false (nothing taken) when the block is not
+    // that case.
+    bool WriteDirectStereo16(std::uint32_t frames, TALAudioBuffer& out);
+    void SendBlock(const TRefPtr<TALAudioBuffer>& out);
     void WriteChannel(std::uint32_t channel, const double* samples, std::uint32_t count, TALAudioBuffer& out);
     void StopOutput();
     // An input with a source and a start of a positive rate.
