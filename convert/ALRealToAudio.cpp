@@ -116,6 +116,10 @@ TALRealToAudio::~TALRealToAudio()
     StopOutput();
     OutputPin.Disconnect();
     FReady = false;
+    {
+        TOWGlobalWriteLockSection global;
+        FInputs.clear();
+    }
     InputPins.Clear();
 }
 
@@ -146,12 +150,22 @@ void TALRealToAudio::FormatChanged()
     if (!FReady)
         return;
     const std::uint32_t channels = AudioFormat.Channels();
+    const bool changed = InputPins.Count() != channels;
     while (InputPins.Count() > channels)
         InputPins.Remove(InputPins.Pins(InputPins.Count() - 1));
     while (InputPins.Count() < channels)
         InputPins.Add(new TSLOWQueuedRealSinkPin(this, [this](TOWPin* pin, const TGUID&, std::uint32_t,
                                                               const TRefPtr<TOWNotifyOperation>& operation)
                                                  { return HandleInputOperation(pin, operation); }));
+    if (changed)
+    {
+        // Under GlobalLock's write lock, as the list's own changes: every handler reading FInputs holds it
+        // for reading.
+        TOWGlobalWriteLockSection global;
+        FInputs.clear();
+        for (std::size_t i = 0; i < InputPins.Count(); ++i)
+            FInputs.push_back(&InputPin(i));
+    }
     UpdateInputRates();
 }
 
@@ -228,29 +242,34 @@ bool TALRealToAudio::HandleInputOperation(TOWPin* pin, const TRefPtr<TOWNotifyOp
     }
     if (Is<TOWSLResumeOperation>(*operation) && FBlocksSent < 3)
         return false;
+    if (Is<TOWRoomQueryOperation>(*operation))
+    {
+        // One source feeding several inputs asks through each the same question, on one object that
+        // carries the answer: downstream is asked once.
+        const std::uint32_t serial = operation->SerialNumber();
+        if (FLastRoomQuery.exchange(serial, std::memory_order_relaxed) == serial)
+            return false;
+    }
     return OutputPin.Notify(operation);
 }
 
 bool TALRealToAudio::HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation)
 {
-    for (std::size_t i = 0; i < InputPins.Count(); ++i)
-        InputPin(i).SetHasData(false);
+    for (TSLOWQueuedRealSinkPin* pin : FInputs)
+        pin->SetHasData(false);
     // One request per source: a source feeding several inputs answers all of them at once, which sets their
     // flags before the loop reaches them.
-    for (std::size_t i = 0; i < InputPins.Count(); ++i)
-        if (!InputPin(i).HasData())
-            InputPin(i).Notify(operation);
+    for (TSLOWQueuedRealSinkPin* pin : FInputs)
+        if (!pin->HasData())
+            pin->Notify(operation);
     return false;
 }
 
 void TALRealToAudio::TryProduce()
 {
-    for (std::size_t i = 0; i < InputPins.Count(); ++i)
-    {
-        TSLOWQueuedRealSinkPin& pin = InputPin(i);
-        if (pin.IsConnected() && pin.Queue().Count() < pin.BlockSize())
+    for (TSLOWQueuedRealSinkPin* pin : FInputs)
+        if (pin->IsConnectedUnderGlobalLock() && pin->Queue().Count() < pin->BlockSize())
             return;
-    }
     ProduceBlock();
 }
 
@@ -260,17 +279,17 @@ void TALRealToAudio::ProduceBlock()
     const std::uint32_t frames = AudioFormat.BufferSize();
     auto out =
         MakeRef<TALAudioBuffer>(AudioFormat.Bits(), AudioFormat.ChannelMask().Mask(), frames, channels);
-    if (channels == 2 && InputPins.Count() == 2 && WriteDirectStereo16(frames, *out))
+    if (channels == 2 && FInputs.size() == 2 && WriteDirectStereo16(frames, *out))
     {
         SendBlock(out);
         return;
     }
     TRefPtr<TSLRealBuffer> scratch;
-    for (std::uint32_t i = 0; i < channels && i < InputPins.Count(); ++i)
+    for (std::uint32_t i = 0; i < channels && i < FInputs.size(); ++i)
     {
-        TSLOWQueuedRealSinkPin& pin = InputPin(i);
+        TSLOWQueuedRealSinkPin& pin = *FInputs[i];
         // A block that lies whole in the oldest queued buffer is written from there, without a copy.
-        if (pin.IsConnected() && pin.BlockSize() == frames)
+        if (pin.IsConnectedUnderGlobalLock() && pin.BlockSize() == frames)
             if (const double* direct = pin.Queue().Peek(frames))
             {
                 WriteChannel(i, direct, frames, *out);
@@ -280,7 +299,7 @@ void TALRealToAudio::ProduceBlock()
         if (!scratch)
             scratch = MakeRef<TSLRealBuffer>(frames);
         // An input without a source, or with data but no block length yet, is silent.
-        if (!pin.IsConnected() || !pin.GetBlock(*scratch))
+        if (!pin.IsConnectedUnderGlobalLock() || !pin.GetBlock(*scratch))
             scratch->Clear();
         WriteChannel(i, scratch->GetRead(), scratch->GetSize(), *out);
     }
@@ -291,10 +310,10 @@ bool TALRealToAudio::WriteDirectStereo16(std::uint32_t frames, TALAudioBuffer& o
 {
     if (ContainerBits(out.GetValidBits()) != 16 || out.GetBlockAlign() != 4)
         return false;
-    TSLOWQueuedRealSinkPin& left = InputPin(0);
-    TSLOWQueuedRealSinkPin& right = InputPin(1);
-    if (!left.IsConnected() || !right.IsConnected() || left.BlockSize() != frames ||
-        right.BlockSize() != frames)
+    TSLOWQueuedRealSinkPin& left = *FInputs[0];
+    TSLOWQueuedRealSinkPin& right = *FInputs[1];
+    if (!left.IsConnectedUnderGlobalLock() || !right.IsConnectedUnderGlobalLock() ||
+        left.BlockSize() != frames || right.BlockSize() != frames)
         return false;
     const double* leftSamples = left.Queue().Peek(frames);
     const double* rightSamples = leftSamples ? right.Queue().Peek(frames) : nullptr;

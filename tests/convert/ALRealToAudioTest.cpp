@@ -50,6 +50,11 @@ public:
         std::lock_guard lock(FLock);
         return FBuffers;
     }
+    int RoomQueries()
+    {
+        std::lock_guard lock(FLock);
+        return FRoomQueries;
+    }
     std::vector<TRefPtr<TOWStartWaveOperation>> Starts()
     {
         std::lock_guard lock(FLock);
@@ -74,7 +79,10 @@ private:
     {
         // A producer's question whether there is room for a block is no part of the stream.
         if (Is<TOWRoomQueryOperation>(*operation))
+        {
+            ++FRoomQueries;
             return;
+        }
         std::lock_guard lock(FLock);
         if (auto wave = RefCast<TOWStartWaveOperation>(operation))
         {
@@ -104,6 +112,7 @@ private:
     std::vector<std::string> FKinds;
     std::vector<TRefPtr<TALAudioBuffer>> FBuffers;
     std::vector<TRefPtr<TOWStartWaveOperation>> FStarts;
+    int FRoomQueries = 0;
 };
 
 // An upstream source a test drives by hand.
@@ -312,6 +321,52 @@ TEST_F(ALRealToAudioTest, ChannelsFollowTheFormat)
     EXPECT_EQ(FConverter.InputPins.Count(), 1u);
     EXPECT_EQ(FLeft.OutputPin.SinkCount(), 1u);
     EXPECT_EQ(FRight.OutputPin.SinkCount(), 0u);
+}
+
+TEST_F(ALRealToAudioTest, ASourceFeedingBothInputsHasItsRoomQueryAskedDownstreamOnce)
+{
+    auto& shared = CreateComponent<TRealSource>(*FOwner);
+    ASSERT_TRUE(FConverter.InputPin(0).Connect(&shared.OutputPin));
+    ASSERT_TRUE(FConverter.InputPin(1).Connect(&shared.OutputPin));
+    auto query = MakeRef<TOWRoomQueryOperation>();
+    shared.OutputPin.Notify(query);
+    EXPECT_EQ(FSink.RoomQueries(), 1);
+    // A new question is asked again, and so is one from each of two sources.
+    shared.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    EXPECT_EQ(FSink.RoomQueries(), 2);
+    ASSERT_TRUE(FConverter.InputPin(1).Connect(&FRight.OutputPin));
+    shared.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    FRight.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    EXPECT_EQ(FSink.RoomQueries(), 4);
+}
+
+TEST_F(ALRealToAudioTest, BlocksFollowTheInputsAsChannelsAndLinksChange)
+{
+    // Three channels: the third input is a new pin, which the block loop must see.
+    auto& third = CreateComponent<TRealSource>(*FOwner);
+    FConverter.AudioFormat.SetChannels(3);
+    ASSERT_TRUE(FConverter.InputPin(2).Connect(&third.OutputPin));
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    third.Start(4, 100000.0);
+    FLeft.Send(Ramp(4, 1.0));
+    FRight.Send(Ramp(4, 10.0));
+    EXPECT_TRUE(FSink.Buffers().empty());   // still waits for the third input
+    third.Send(Ramp(4, 100.0));
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 2), (std::vector<std::int32_t>{100, 101, 102, 103}));
+    // Back to two: the removed pin is no longer waited for nor read.
+    FConverter.AudioFormat.SetChannels(2);
+    FLeft.Send(Ramp(4, 2.0));
+    FRight.Send(Ramp(4, 20.0));
+    ASSERT_EQ(FSink.Buffers().size(), 2u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[1], 1), (std::vector<std::int32_t>{20, 21, 22, 23}));
+    // An input that leaves mid-stream is not waited for any more: the next block goes out with it silent.
+    FConverter.InputPin(1).Disconnect();
+    FLeft.Send(Ramp(4, 3.0));
+    ASSERT_EQ(FSink.Buffers().size(), 3u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[2], 0), (std::vector<std::int32_t>{3, 4, 5, 6}));
+    EXPECT_EQ(Channel(*FSink.Buffers()[2], 1), (std::vector<std::int32_t>{0, 0, 0, 0}));
 }
 
 // The 16-bit sample the converter's rule gives value, found without the converter's arithmetic: half to
