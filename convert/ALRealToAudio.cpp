@@ -63,15 +63,28 @@ bool WriteStereo16(const double* left, const double* right, std::uint32_t count,
     // collects every value that has.
     const __m128i bias = _mm_set1_epi32(32768);
     __m128i outside = _mm_setzero_si128();
-    for (; k + 4 <= count; k += 4)
+    // Four frames at a time from two channels: the conversions of each channel's pair, interleaved.
+    auto frames4 = [&](std::uint32_t at, __m128i& range)
     {
-        const __m128i front = _mm_unpacklo_epi32(_mm_cvtpd_epi32(_mm_loadu_pd(left + k)),
-                                                 _mm_cvtpd_epi32(_mm_loadu_pd(right + k)));
-        const __m128i back = _mm_unpacklo_epi32(_mm_cvtpd_epi32(_mm_loadu_pd(left + k + 2)),
-                                                _mm_cvtpd_epi32(_mm_loadu_pd(right + k + 2)));
-        outside = _mm_or_si128(outside, _mm_or_si128(_mm_add_epi32(front, bias), _mm_add_epi32(back, bias)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k), _mm_packs_epi32(front, back));
+        const __m128i front = _mm_unpacklo_epi32(_mm_cvtpd_epi32(_mm_loadu_pd(left + at)),
+                                                 _mm_cvtpd_epi32(_mm_loadu_pd(right + at)));
+        const __m128i back = _mm_unpacklo_epi32(_mm_cvtpd_epi32(_mm_loadu_pd(left + at + 2)),
+                                                _mm_cvtpd_epi32(_mm_loadu_pd(right + at + 2)));
+        range = _mm_or_si128(range, _mm_or_si128(_mm_add_epi32(front, bias), _mm_add_epi32(back, bias)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * at), _mm_packs_epi32(front, back));
+    };
+    __m128i outsideToo = _mm_setzero_si128();
+    for (; k + 8 <= count; k += 8)
+    {
+        frames4(k, outside);
+        frames4(k + 4, outsideToo);
     }
+    if (k + 4 <= count)
+    {
+        frames4(k, outside);
+        k += 4;
+    }
+    outside = _mm_or_si128(outside, outsideToo);
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(outside, 16), _mm_setzero_si128())) != 0xFFFF)
         return false;
 #else

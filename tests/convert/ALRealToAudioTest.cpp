@@ -383,7 +383,7 @@ std::int32_t Expected16(double value)
 class ALRealToAudioRoundingTest : public ALRealToAudioTest
 {
 protected:
-    static constexpr std::uint32_t kFrames = 1027;
+    static constexpr std::uint32_t kFrames = 1031;   // 128 steps of eight frames, one of four, three alone
 
     ALRealToAudioRoundingTest()
     {
@@ -438,8 +438,8 @@ TEST_F(ALRealToAudioRoundingTest, OneValueOutsideTheRangeAnywhereKeepsTheWholeBl
     const double inf = std::numeric_limits<double>::infinity();
     const double edges[] = {32767.5, -32769.0, 32768.5, -32768.5000001, 40000.0,      -2147483648.5, 4.5e15,
                             -9.3e18, 1e300,    inf,     -inf,           std::nan(""), 2147483647.5};
-    // In the first four frames, in the middle and in the tail, on either channel.
-    for (const std::uint32_t at : {0u, 3u, 500u, kFrames - 2})
+    // In the first frames, in the middle, in the last step of four and in the tail, on either channel.
+    for (const std::uint32_t at : {0u, 3u, 500u, kFrames - 6, kFrames - 2})
         for (const double edge : edges)
         {
             auto left = Random(32000.0);
