@@ -3,6 +3,7 @@
 #include "rtl/RefCount.h"
 #include <atomic>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <typeinfo>
 
@@ -98,6 +99,24 @@ requires std::derived_from<T, TOWNotifyOperation>
 {
     return p && Is<T>(*p) ? TRefPtr<T>(static_cast<T*>(p.Get())) : TRefPtr<T>();
 }
+
+// Storage for operations that a stream makes per block (the supplied blocks, the room queries): a thread
+// keeps the storage of the last few such operations it freed and gives it to its next one of the same size,
+// so that a steady stream allocates none. Any thread; a block freed on another thread than the one that made
+// it is simply kept by that thread. Sizes in bytes, as operator new and the sized operator delete pass them.
+[[nodiscard]] void* TakeOperationStorage(std::size_t size);
+void GiveOperationStorage(void* storage, std::size_t size) noexcept;
+
+// The storage operators of a per-block operation class: derive the final class from it as well.
+class TOWRecycledStorage
+{
+public:
+    static void* operator new(std::size_t size) { return TakeOperationStorage(size); }
+    static void operator delete(void* storage, std::size_t size) noexcept
+    {
+        GiveOperationStorage(storage, size);
+    }
+};
 
 // A clock tick; no payload.
 class TOWClockOperation : public TOWNotifyOperation
