@@ -7,7 +7,9 @@
 #include "pins/OWPins.h"
 #include "pins/SLMultiInput.h"
 #include "rtl/Component.h"
+#include <atomic>
 #include <cstdint>
+#include <vector>
 
 namespace harvolin
 {
@@ -52,11 +54,22 @@ private:
     bool HandleOutputOperation(const TRefPtr<TOWNotifyOperation>& operation);
     void TryProduce();
     void ProduceBlock();
+    // Both inputs' blocks, whole in their oldest queued buffers, into a 16-bit stereo out: the straight
+    // vector loop where every value fits, else the exact path; false (nothing taken) when the block is not
+    // that case.
+    bool WriteDirectStereo16(std::uint32_t frames, TALAudioBuffer& out);
+    void SendBlock(const TRefPtr<TALAudioBuffer>& out);
     void WriteChannel(std::uint32_t channel, const double* samples, std::uint32_t count, TALAudioBuffer& out);
     void StopOutput();
     // An input with a source and a start of a positive rate.
     [[nodiscard]] static bool IsStarted(TSLOWQueuedRealSinkPin& pin);
 
+    // The input pins in InputPins' order, for the handlers, which would otherwise take the list's section
+    // for every count and pin they ask for per block. The converter alone changes InputPins (it follows the
+    // format); replaced under GlobalLock's write lock, read by handlers under its read lock.
+    std::vector<TSLOWQueuedRealSinkPin*> FInputs;
+    // Serial of the last room query passed downstream; inputs may be fed on different threads.
+    std::atomic<std::uint32_t> FLastRoomQuery{0};
     double FInputRate = 0.0;
     std::int32_t FBlocksSent = 0;
     bool FStarted = false;

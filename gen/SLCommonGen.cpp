@@ -359,7 +359,9 @@ void TSLCommonRealGen::ProduceBlock()
         // Checked again under the lock: a stop that won the race sent its notice already.
         if (!Enabled())
             return;
-        auto buffer = MakeRef<TSLRealBuffer>(static_cast<std::uint32_t>(std::max(BufferSize(), 0)));
+        // GenLock is held already: BufferSize() would take its section again.
+        auto buffer =
+            MakeRef<TSLRealBuffer>(static_cast<std::uint32_t>(std::max(BufferSizeUnderGenLock(), 0)));
         bool send = true;
         GenerateBlock(*buffer, send, stopAfter);
         if (send)

@@ -85,6 +85,8 @@ protected:
     virtual void StopGeneration();
     virtual void ProduceBlock() = 0;
 
+    // BufferSize for a caller that holds GenLock.
+    [[nodiscard]] std::int32_t BufferSizeUnderGenLock() const noexcept { return FBufferSize; }
     void BeginGeneration();
     void ReleaseClock();
     void MasterPumpReceived(TOWClaimant pump);

@@ -162,6 +162,14 @@ void TOWObject::Acquire(bool write)
     TRefPtr<IOWLockObject> lock;
     {
         TCriticalSectionGuard guard(FGuard);
+        // The usual case, every nested hold among them: a hold had without waiting is taken under Guard on
+        // the current lock object, together with its count, so a rebuild only ever sees it held, never
+        // waiting. A try cannot block, so taking the group lock inside Guard keeps the lock order safe.
+        if (FLockObject->GetInstance()->TryAcquire())
+        {
+            ++(write ? FWriteCount : FReadCount);
+            return;
+        }
         lock = FLockObject;
         ++(write ? FWriteCount : FReadCount);
         FPending.push_back({lock->GetInstance(), write});

@@ -46,6 +46,8 @@ public:
     [[nodiscard]] TRefPtr<IOWLockSection> GetReadLockSection() override;
     [[nodiscard]] TRefPtr<IOWLockSection> GetWriteLockSection() override;
     [[nodiscard]] TOWLockObject* GetInstance() noexcept override { return this; }
+    // One hold when it can be had without waiting (the lock is free, or the calling thread holds it).
+    [[nodiscard]] bool TryAcquire() { return FLock.TryAcquire(); }
 
     // For diagnostics and tests: the holds and the owner of the underlying lock.
     [[nodiscard]] const TCountingLock& Lock() const noexcept { return FLock; }

@@ -1,7 +1,11 @@
 #pragma once
 #include "rtl/Guid.h"
 #include "rtl/RefCount.h"
+#include <atomic>
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <typeinfo>
 
 namespace harvolin
 {
@@ -43,15 +47,76 @@ private:
     const std::uint32_t FSerialNumber;
 };
 
+// The answer of a class test depends on the operation's dynamic class alone, and a chain sees few classes:
+// each test remembers its answer for the last classes it met, keyed by their type_info, and walks the class
+// tree (dynamic_cast) only for a class it has not met. A slot is one word, the type_info's address with the
+// answer in its low bit (a type_info is aligned to a pointer), so a reader on any thread sees a whole pair
+// or another pair, never a torn one; relaxed, because the answer for a class never changes.
+// The address of the operation's dynamic class's type_info. Outside the template on purpose: inside it, GCC
+// 12 resolves typeid of the non-dependent operand to its static class.
+[[nodiscard]] inline std::uintptr_t OperationClassKey(const TOWNotifyOperation& operation) noexcept
+{
+    return reinterpret_cast<std::uintptr_t>(&typeid(operation));
+}
+
+template <class T>
+class TOWClassTest
+{
+public:
+    [[nodiscard]] static bool Of(const TOWNotifyOperation& operation) noexcept
+    {
+        const std::uintptr_t key = OperationClassKey(operation);
+        std::atomic<std::uintptr_t>& slot = FSlots[(key >> 4) % kSlots];
+        const std::uintptr_t seen = slot.load(std::memory_order_relaxed);
+        if ((seen & ~std::uintptr_t{1}) == key)
+            return (seen & 1) != 0;
+        // Through a pointer variable: the compiler would flag the null check of dynamic_cast on a reference's
+        // address.
+        const TOWNotifyOperation* object = &operation;
+        const bool is = dynamic_cast<const T*>(object) != nullptr;
+        slot.store(key | (is ? 1u : 0u), std::memory_order_relaxed);
+        return is;
+    }
+private:
+    static_assert(alignof(std::type_info) >= 2, "the answer lives in the type_info address's low bit");
+    static constexpr std::size_t kSlots = 8;
+    static inline std::atomic<std::uintptr_t> FSlots[kSlots]{};
+};
+
 // Class test with inheritance: true when the operation is a T or one of its descendants.
 template <class T>
 [[nodiscard]] bool Is(const TOWNotifyOperation& operation) noexcept
 {
-    // Through a pointer variable: the compiler would flag the null check of dynamic_cast on a reference's
-    // address.
-    const TOWNotifyOperation* object = &operation;
-    return dynamic_cast<const T*>(object) != nullptr;
+    return TOWClassTest<T>::Of(operation);
 }
+
+// RefCast for operations: the remembered class test, then a plain static cast (an operation class derives
+// from TOWNotifyOperation once and not virtually, which the static cast checks as it compiles). Chosen over
+// the general RefCast for every operation class.
+template <class T>
+requires std::derived_from<T, TOWNotifyOperation>
+[[nodiscard]] TRefPtr<T> RefCast(const TRefPtr<TOWNotifyOperation>& p) noexcept
+{
+    return p && Is<T>(*p) ? TRefPtr<T>(static_cast<T*>(p.Get())) : TRefPtr<T>();
+}
+
+// Storage for operations that a stream makes per block (the supplied blocks, the room queries): a thread
+// keeps the storage of the last few such operations it freed and gives it to its next one of the same size,
+// so that a steady stream allocates none. Any thread; a block freed on another thread than the one that made
+// it is simply kept by that thread. Sizes in bytes, as operator new and the sized operator delete pass them.
+[[nodiscard]] void* TakeOperationStorage(std::size_t size);
+void GiveOperationStorage(void* storage, std::size_t size) noexcept;
+
+// The storage operators of a per-block operation class: derive the final class from it as well.
+class TOWRecycledStorage
+{
+public:
+    static void* operator new(std::size_t size) { return TakeOperationStorage(size); }
+    static void operator delete(void* storage, std::size_t size) noexcept
+    {
+        GiveOperationStorage(storage, size);
+    }
+};
 
 // A clock tick; no payload.
 class TOWClockOperation : public TOWNotifyOperation

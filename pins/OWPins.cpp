@@ -1371,6 +1371,12 @@ bool TOWSinkPin::DependsDirectlyOn(TOWPin* pin)
 bool TOWSinkPin::IsConnected()
 {
     const TLinkedReadSection self(*this);
+    return IsConnectedUnderGlobalLock();
+}
+
+bool TOWSinkPin::IsConnectedUnderGlobalLock()
+{
+    TOWPendingLinks::CompletePendingLinks(*this);
     return FSourcePin != nullptr || Dispatcher() != nullptr;
 }
 

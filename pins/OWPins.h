@@ -533,6 +533,10 @@ public:
     [[nodiscard]] bool DependsOn(TOWPin* pin) override;
     [[nodiscard]] bool DependsDirectlyOn(TOWPin* pin) override;
     [[nodiscard]] bool IsConnected() override;
+    // IsConnected for a caller that holds GlobalLock already (every section and every handler does): links
+    // change only under GlobalLock's write lock, so the answer needs no section of its own, which a handler
+    // asking per block would otherwise take again and again.
+    [[nodiscard]] bool IsConnectedUnderGlobalLock();
     [[nodiscard]] bool IsConnectedTo(TOWPin* pin) override;
 
     void CollectTypes(TOWPinType& target, TOWPin* requester) override;

@@ -1,4 +1,6 @@
 #include "pins/OWTypeRegistry.h"
+#include <atomic>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 
@@ -14,7 +16,38 @@ void RefuseNullGuid(const TGUID& typeGuid, const char* what)
                                     " for the null type identifier, which means no type");
 }
 
+// Counts the changes of every registry, their making and going included: a handler looked up while the count
+// stood at n is the registry's handler for as long as the count still stands at n.
+std::atomic<std::uint64_t> GRegistryChanges{1};
+
+struct TRememberedHandler
+{
+    const TOWTypeRegistry* Registry = nullptr;
+    std::uint64_t Changes = 0;
+    TGUID TypeGuid{};
+    TOWTypeHandler Handler = nullptr;
+};
+
+// A delivering thread's last look-ups: a chain delivers a type or two.
+thread_local TRememberedHandler GRemembered[2];
+thread_local std::size_t GNextRemembered = 0;
+
+void CountChange() noexcept
+{
+    GRegistryChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
 }   // namespace
+
+TOWTypeRegistry::TOWTypeRegistry()
+{
+    CountChange();
+}
+
+TOWTypeRegistry::~TOWTypeRegistry()
+{
+    CountChange();
+}
 
 void TOWTypeRegistry::RegisterTypeName(const TGUID& typeGuid, std::string_view name)
 {
@@ -29,6 +62,7 @@ void TOWTypeRegistry::RegisterTypeHandler(const TGUID& typeGuid, TOWTypeHandler 
     RefuseNullGuid(typeGuid, "handler");
     std::unique_lock lock(FLock);
     FindOrAdd(typeGuid).Handler = handler;
+    CountChange();
 }
 
 std::string TOWTypeRegistry::TypeName(const TGUID& typeGuid) const
@@ -54,8 +88,27 @@ std::vector<TOWTypeRecord> TOWTypeRegistry::Records() const
 bool TOWTypeRegistry::DefaultHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid,
                                      std::uint32_t flags, const TRefPtr<TOWNotifyOperation>& operation) const
 {
-    TOWTypeHandler handler = TypeHandler(typeGuid);
+    TOWTypeHandler handler = DeliveryHandler(typeGuid);
     return handler != nullptr && handler(sender, target, typeGuid, flags, operation);
+}
+
+TOWTypeHandler TOWTypeRegistry::DeliveryHandler(const TGUID& typeGuid) const
+{
+    const std::uint64_t changes = GRegistryChanges.load(std::memory_order_acquire);
+    for (const TRememberedHandler& remembered : GRemembered)
+        if (remembered.Registry == this && remembered.Changes == changes && remembered.TypeGuid == typeGuid)
+            return remembered.Handler;
+    TRememberedHandler looked{this, 0, typeGuid, nullptr};
+    {
+        // Under the lock no change of this registry is under way: the count read here covers the record.
+        std::shared_lock lock(FLock);
+        looked.Changes = GRegistryChanges.load(std::memory_order_acquire);
+        const TOWTypeRecord* record = Find(typeGuid);
+        looked.Handler = record == nullptr ? nullptr : record->Handler;
+    }
+    GRemembered[GNextRemembered] = looked;
+    GNextRemembered = (GNextRemembered + 1) % std::size(GRemembered);
+    return looked.Handler;
 }
 
 TOWTypeRecord& TOWTypeRegistry::FindOrAdd(const TGUID& typeGuid)

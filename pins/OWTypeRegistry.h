@@ -43,7 +43,8 @@ struct TOWTypeRecord
 class TOWTypeRegistry
 {
 public:
-    TOWTypeRegistry() = default;
+    TOWTypeRegistry();
+    ~TOWTypeRegistry();
     TOWTypeRegistry(const TOWTypeRegistry&) = delete;
     TOWTypeRegistry& operator=(const TOWTypeRegistry&) = delete;
 
@@ -67,6 +68,9 @@ public:
     bool DefaultHandler(TOWPin* sender, TOWPin* target, const TGUID& typeGuid, std::uint32_t flags,
                         const TRefPtr<TOWNotifyOperation>& operation) const;
 private:
+    // TypeHandler, remembered per thread for the last types it delivered: valid while no registry has
+    // changed since, so a delivery takes neither the lock nor the walk of the records.
+    [[nodiscard]] TOWTypeHandler DeliveryHandler(const TGUID& typeGuid) const;
     // The caller holds FLock for writing.
     TOWTypeRecord& FindOrAdd(const TGUID& typeGuid);
     // The caller holds FLock; null when absent.

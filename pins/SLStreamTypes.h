@@ -46,7 +46,7 @@ void RegisterStreamTypes();
 
 // A block of data: every recipient shares the one buffer (a recipient that keeps the data keeps a handle on
 // the same storage).
-class TOWSuppliedBufferOperation final : public TOWSuppliedOperation
+class TOWSuppliedBufferOperation final : public TOWSuppliedOperation, public TOWRecycledStorage
 {
 public:
     explicit TOWSuppliedBufferOperation(TRefPtr<TSLGenericBuffer> buffer) noexcept
@@ -94,7 +94,7 @@ class TOWSLResumeOperation final : public TOWNotifyOperation
 // Skipping keeps the producer at its consumer's pace without holding the chain's lock while it waits.
 // Recipients run one after another on the asking thread during its Notify, which reads the answer once
 // Notify has returned, so the flag needs no lock. A chain without a consumer that answers never refuses.
-class TOWRoomQueryOperation final : public TOWNotifyOperation
+class TOWRoomQueryOperation final : public TOWNotifyOperation, public TOWRecycledStorage
 {
 public:
     void Refuse() noexcept { FRefused = true; }

@@ -6,55 +6,77 @@
 namespace harvolin
 {
 
+namespace
+{
+
+constexpr std::uint64_t kCountMask = 0xFFFFFFFFu;
+
+constexpr std::uint64_t State(std::uint32_t owner, std::uint32_t count) noexcept
+{
+    return (static_cast<std::uint64_t>(owner) << 32) | count;
+}
+
+}   // namespace
+
+bool TCountingLock::TryEnter(std::uint32_t threadId) noexcept
+{
+    std::uint64_t state = FState.load();
+    for (;;)
+    {
+        const auto count = static_cast<std::uint32_t>(state & kCountMask);
+        if (count != 0 && static_cast<std::uint32_t>(state >> 32) != threadId)
+            return false;
+        if (FState.compare_exchange_weak(state, State(threadId, count + 1)))
+            return true;
+    }
+}
+
 void TCountingLock::Acquire()
 {
     const std::uint32_t me = CurrentThreadId();
+    if (TryEnter(me))
+        return;
     std::unique_lock lock(FLock);
-    FFreed.wait(lock, [&] { return CanEnter(me); });
-    Enter(me);
+    FWaiters.fetch_add(1);
+    FFreed.wait(lock, [&] { return TryEnter(me); });
+    FWaiters.fetch_sub(1);
 }
 
 bool TCountingLock::TryAcquire()
 {
-    const std::uint32_t me = CurrentThreadId();
-    std::lock_guard lock(FLock);
-    if (!CanEnter(me))
-        return false;
-    Enter(me);
-    return true;
+    return TryEnter(CurrentThreadId());
 }
 
 void TCountingLock::Release()
 {
+    std::uint64_t state = FState.load();
+    std::uint64_t next = 0;
+    do
     {
-        std::lock_guard lock(FLock);
-        if (FCount == 0)
+        const auto count = static_cast<std::uint32_t>(state & kCountMask);
+        if (count == 0)
             throw std::logic_error("counting lock: Release without a hold (thread " +
                                    std::to_string(CurrentThreadId()) + ")");
-        if (--FCount > 0)
-            return;
-        FOwner = 0;
+        next = count == 1 ? 0 : state - 1;
+    } while (!FState.compare_exchange_weak(state, next));
+    if (next != 0 || FWaiters.load() == 0)
+        return;
+    // A waiter between its last look at the word and its sleep holds FLock: taking it here means the
+    // broadcast cannot fall into that gap. All waiters: each re-checks, the first to run becomes the owner.
+    {
+        std::lock_guard lock(FLock);
     }
-    // All waiters: each re-checks, the first to run becomes the owner, the others wait again.
     FFreed.notify_all();
 }
 
 std::int32_t TCountingLock::HoldCount() const
 {
-    std::lock_guard lock(FLock);
-    return FCount;
+    return static_cast<std::int32_t>(FState.load() & kCountMask);
 }
 
 std::uint32_t TCountingLock::OwnerThreadId() const
 {
-    std::lock_guard lock(FLock);
-    return FOwner;
-}
-
-void TCountingLock::Enter(std::uint32_t threadId)
-{
-    FOwner = threadId;
-    ++FCount;
+    return static_cast<std::uint32_t>(FState.load() >> 32);
 }
 
 }   // namespace harvolin

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -18,7 +19,9 @@ namespace harvolin
 // - Release() without any hold is a programming error: it raises std::logic_error and changes nothing.
 // - Destroying the lock while a hold remains is the owner's affair (nothing is freed under a waiter because
 //   waiters keep the lock object alive through their references).
-// Thread-safe; never holds its internal mutex while the caller runs.
+// Thread-safe; never holds its internal mutex while the caller runs. A free lock, a nested hold and a release
+// that wakes nobody touch only the state word: the mutex and the condition variable serve threads that wait,
+// and a release broadcasts only when one does.
 class TCountingLock
 {
 public:
@@ -36,13 +39,16 @@ public:
     // Kernel id of the owner, 0 while the lock is free.
     [[nodiscard]] std::uint32_t OwnerThreadId() const;
 private:
-    [[nodiscard]] bool CanEnter(std::uint32_t threadId) const { return FCount == 0 || FOwner == threadId; }
-    void Enter(std::uint32_t threadId);
+    // One hold for threadId by a compare-and-swap on the state word; false when another thread owns the lock.
+    [[nodiscard]] bool TryEnter(std::uint32_t threadId) noexcept;
 
-    mutable std::mutex FLock;
+    // The owner in the high 32 bits, the count in the low 32; the owner is 0 exactly when the count is 0.
+    // Sequentially consistent with FWaiters: a releaser that frees the word and then reads no waiter knows
+    // that any waiter still to come will find the word free before it sleeps.
+    std::atomic<std::uint64_t> FState{0};
+    std::atomic<std::int32_t> FWaiters{0};   // threads inside Acquire's slow path
+    mutable std::mutex FLock;                // orders a waiter's last look at FState before its sleep
     std::condition_variable FFreed;
-    std::int32_t FCount = 0;    // guarded by FLock
-    std::uint32_t FOwner = 0;   // guarded by FLock; 0 exactly when FCount is 0
 };
 
 }   // namespace harvolin

@@ -209,6 +209,10 @@ TEvent::TEvent(TEventMode mode, bool initiallySet) : FMode(mode), FSet(initially
 
 void TEvent::Set()
 {
+    // Set already: nobody sleeps on it (a waiter of a set event does not wait), so there is nobody to wake,
+    // and a second set of an auto-reset event releases no more than the first would.
+    if (FSet.load(std::memory_order_acquire))
+        return;
     std::lock_guard lock(FLock);
     FSet = true;
     if (FMode == TEventMode::ManualReset)
@@ -241,6 +245,8 @@ bool TEvent::WaitFor(std::chrono::milliseconds timeout)
 
 bool TEvent::WaitUntil(std::chrono::steady_clock::time_point deadline, bool limited)
 {
+    if (FMode == TEventMode::ManualReset && FSet.load(std::memory_order_acquire))
+        return true;
     std::unique_lock lock(FLock);
     std::uint64_t setCountAtEntry = FSetCount;
     bool manual = FMode == TEventMode::ManualReset;

@@ -97,7 +97,9 @@ private:
     const TEventMode FMode;
     std::mutex FLock;
     std::condition_variable FChanged;
-    bool FSet;                     // guarded by FLock
+    // Changed under FLock; read without it by the fast paths: a Set of a set event, and a Wait for a set
+    // manual-reset event, change nothing a waiter could see and return at once.
+    std::atomic<bool> FSet;
     std::uint64_t FSetCount = 0;   // guarded by FLock; manual reset: a change releases the waiters
 };
 

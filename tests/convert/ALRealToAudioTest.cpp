@@ -7,9 +7,14 @@
 #include "rtl/DescriptionReader.h"
 #include "rtl/Rounding.h"
 #include "tests/support/TestThreads.h"
+#include <algorithm>
+#include <cfenv>
+#include <cmath>
 #include <condition_variable>
 #include <gtest/gtest.h>
+#include <limits>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,6 +50,11 @@ public:
         std::lock_guard lock(FLock);
         return FBuffers;
     }
+    int RoomQueries()
+    {
+        std::lock_guard lock(FLock);
+        return FRoomQueries;
+    }
     std::vector<TRefPtr<TOWStartWaveOperation>> Starts()
     {
         std::lock_guard lock(FLock);
@@ -69,7 +79,10 @@ private:
     {
         // A producer's question whether there is room for a block is no part of the stream.
         if (Is<TOWRoomQueryOperation>(*operation))
+        {
+            ++FRoomQueries;
             return;
+        }
         std::lock_guard lock(FLock);
         if (auto wave = RefCast<TOWStartWaveOperation>(operation))
         {
@@ -99,6 +112,7 @@ private:
     std::vector<std::string> FKinds;
     std::vector<TRefPtr<TALAudioBuffer>> FBuffers;
     std::vector<TRefPtr<TOWStartWaveOperation>> FStarts;
+    int FRoomQueries = 0;
 };
 
 // An upstream source a test drives by hand.
@@ -307,6 +321,152 @@ TEST_F(ALRealToAudioTest, ChannelsFollowTheFormat)
     EXPECT_EQ(FConverter.InputPins.Count(), 1u);
     EXPECT_EQ(FLeft.OutputPin.SinkCount(), 1u);
     EXPECT_EQ(FRight.OutputPin.SinkCount(), 0u);
+}
+
+TEST_F(ALRealToAudioTest, ASourceFeedingBothInputsHasItsRoomQueryAskedDownstreamOnce)
+{
+    auto& shared = CreateComponent<TRealSource>(*FOwner);
+    ASSERT_TRUE(FConverter.InputPin(0).Connect(&shared.OutputPin));
+    ASSERT_TRUE(FConverter.InputPin(1).Connect(&shared.OutputPin));
+    auto query = MakeRef<TOWRoomQueryOperation>();
+    shared.OutputPin.Notify(query);
+    EXPECT_EQ(FSink.RoomQueries(), 1);
+    // A new question is asked again, and so is one from each of two sources.
+    shared.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    EXPECT_EQ(FSink.RoomQueries(), 2);
+    ASSERT_TRUE(FConverter.InputPin(1).Connect(&FRight.OutputPin));
+    shared.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    FRight.OutputPin.Notify(MakeRef<TOWRoomQueryOperation>());
+    EXPECT_EQ(FSink.RoomQueries(), 4);
+}
+
+TEST_F(ALRealToAudioTest, BlocksFollowTheInputsAsChannelsAndLinksChange)
+{
+    // Three channels: the third input is a new pin, which the block loop must see.
+    auto& third = CreateComponent<TRealSource>(*FOwner);
+    FConverter.AudioFormat.SetChannels(3);
+    ASSERT_TRUE(FConverter.InputPin(2).Connect(&third.OutputPin));
+    FLeft.Start(4, 100000.0);
+    FRight.Start(4, 100000.0);
+    third.Start(4, 100000.0);
+    FLeft.Send(Ramp(4, 1.0));
+    FRight.Send(Ramp(4, 10.0));
+    EXPECT_TRUE(FSink.Buffers().empty());   // still waits for the third input
+    third.Send(Ramp(4, 100.0));
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 2), (std::vector<std::int32_t>{100, 101, 102, 103}));
+    // Back to two: the removed pin is no longer waited for nor read.
+    FConverter.AudioFormat.SetChannels(2);
+    FLeft.Send(Ramp(4, 2.0));
+    FRight.Send(Ramp(4, 20.0));
+    ASSERT_EQ(FSink.Buffers().size(), 2u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[1], 1), (std::vector<std::int32_t>{20, 21, 22, 23}));
+    // An input that leaves mid-stream is not waited for any more: the next block goes out with it silent.
+    FConverter.InputPin(1).Disconnect();
+    FLeft.Send(Ramp(4, 3.0));
+    ASSERT_EQ(FSink.Buffers().size(), 3u);
+    EXPECT_EQ(Channel(*FSink.Buffers()[2], 0), (std::vector<std::int32_t>{3, 4, 5, 6}));
+    EXPECT_EQ(Channel(*FSink.Buffers()[2], 1), (std::vector<std::int32_t>{0, 0, 0, 0}));
+}
+
+// The 16-bit sample the converter's rule gives value, found without the converter's arithmetic: half to
+// even by the program's rounding rule on the value clamped to +-9.2e18, 0 for what is not finite, and the
+// result's low 16 bits (no clipping: 32768 is stored as -32768).
+std::int32_t Expected16(double value)
+{
+    const std::int64_t n =
+        std::isfinite(value) ? RoundHalfEvenTo<std::int64_t>(std::clamp(value, -9.2e18, 9.2e18)) : 0;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(n)));
+}
+
+// Stereo 16-bit blocks of an odd length (the vector loop and its tail), rounded as the rule says.
+class ALRealToAudioRoundingTest : public ALRealToAudioTest
+{
+protected:
+    static constexpr std::uint32_t kFrames = 1031;   // 128 steps of eight frames, one of four, three alone
+
+    ALRealToAudioRoundingTest()
+    {
+        FConverter.AudioFormat.SetBufferSize(kFrames);
+        FLeft.Start(kFrames, 100000.0);
+        FRight.Start(kFrames, 100000.0);
+    }
+    // Sends one block per input and checks every sample of the block that comes out.
+    void ExpectConvertedExactly(const std::vector<double>& left, const std::vector<double>& right)
+    {
+        const std::size_t before = FSink.Buffers().size();
+        FLeft.Send(left);
+        FRight.Send(right);
+        const auto buffers = FSink.Buffers();
+        ASSERT_EQ(buffers.size(), before + 1);
+        TALAudioBuffer& out = *buffers.back();
+        ASSERT_EQ(out.GetSize(), kFrames);
+        for (std::uint32_t k = 0; k < kFrames; ++k)
+        {
+            ASSERT_EQ(out.GetSample(static_cast<std::int32_t>(k), 0), Expected16(left[k])) << "left " << k;
+            ASSERT_EQ(out.GetSample(static_cast<std::int32_t>(k), 1), Expected16(right[k])) << "right " << k;
+        }
+    }
+    std::vector<double> Random(double limit)
+    {
+        std::uniform_real_distribution<double> value(-limit, limit);
+        std::vector<double> samples(kFrames);
+        for (double& sample : samples)
+            sample = value(FRandom);
+        return samples;
+    }
+
+    std::mt19937_64 FRandom{20240611};
+};
+
+TEST_F(ALRealToAudioRoundingTest, BlocksInsideTheRangeRoundHalfToEvenSampleForSample)
+{
+    for (int block = 0; block < 8; ++block)
+        ExpectConvertedExactly(Random(32768.4), Random(100.0));
+    // Every tie of the range's ends and of small values, in both channels and in the tail.
+    std::vector<double> ties(kFrames);
+    for (std::uint32_t k = 0; k < kFrames; ++k)
+        ties[k] = (k % 2 == 0 ? 1.0 : -1.0) * (static_cast<double>(k % 64) + 0.5) +
+                  (k % 3 == 0 ? (k % 2 == 0 ? 32700.0 : -32700.0) : 0.0);
+    ties[5] = -32768.5;
+    ties[kFrames - 1] = -32768.5;
+    ExpectConvertedExactly(ties, std::vector<double>(ties.rbegin(), ties.rend()));
+}
+
+TEST_F(ALRealToAudioRoundingTest, OneValueOutsideTheRangeAnywhereKeepsTheWholeBlockExact)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double edges[] = {32767.5, -32769.0, 32768.5, -32768.5000001, 40000.0,      -2147483648.5, 4.5e15,
+                            -9.3e18, 1e300,    inf,     -inf,           std::nan(""), 2147483647.5};
+    // In the first frames, in the middle, in the last step of four and in the tail, on either channel.
+    for (const std::uint32_t at : {0u, 3u, 500u, kFrames - 6, kFrames - 2})
+        for (const double edge : edges)
+        {
+            auto left = Random(32000.0);
+            auto right = Random(32000.0);
+            (at % 2 == 0 ? left : right)[at] = edge;
+            ExpectConvertedExactly(left, right);
+        }
+}
+
+TEST_F(ALRealToAudioRoundingTest, AThreadInAnotherRoundingModeGetsWhatItAlwaysGot)
+{
+    // Foreign code may leave the thread rounding toward zero; the converter's adder then rounds -2.7 and
+    // -0.6 down, where a conversion instruction in that mode would truncate them toward zero.
+    std::vector<double> left(kFrames, -2.7);
+    left[1] = -0.6;
+    const std::vector<double> right(kFrames, 3.0);
+    const int mode = std::fegetround();
+    ASSERT_EQ(std::fesetround(FE_TOWARDZERO), 0);
+    FLeft.Send(left);
+    FRight.Send(right);
+    std::fesetround(mode);
+    ASSERT_EQ(FSink.Buffers().size(), 1u);
+    const auto channel = Channel(*FSink.Buffers()[0], 0);
+    EXPECT_EQ(channel[0], -3);
+    EXPECT_EQ(channel[1], -1);
+    EXPECT_EQ(channel[kFrames - 1], -3);
+    EXPECT_EQ(Channel(*FSink.Buffers()[0], 1)[7], 3);
 }
 
 // ---------------------------------------------------------------------------------------------------------

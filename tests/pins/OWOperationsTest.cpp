@@ -60,6 +60,55 @@ TEST_F(OWOperationsTest, RecipientsReachTheOperationThroughItsInterface)
     EXPECT_FALSE(Is<TOWStartOperation>(*received->GetOperation()));
 }
 
+TEST_F(OWOperationsTest, ClassTestsKeepTheirAnswerForEveryClassWhateverTheOrderTheyMeetThem)
+{
+    // More classes than a test remembers, met again and again in changing order: a remembered answer must
+    // belong to the class asked about, never to the one met before it (a test once answered for the
+    // operation's static class, which made every class a start or none).
+    int destroyed = 0;
+    const std::vector<TRefPtr<TOWNotifyOperation>> operations = {
+        MakeRef<TOWNotifyOperation>(),
+        MakeRef<TOWClockOperation>(),
+        MakeRef<TOWSuppliedOperation>(),
+        MakeRef<TOWSuppliedMulticastOperation>(),
+        MakeRef<TOWSuppliedSingleOperation>(1.0f),
+        MakeRef<TOWSuppliedBoolOperation>(true),
+        MakeRef<TOWSuppliedIntegerOperation>(1),
+        MakeRef<TOWMasterPumpOperation>(nullptr),
+        MakeRef<TOWPumpRequestOperation>(nullptr, 1.0f, 0, TOWPumpRequestOperation::kRequested),
+        MakeRef<TOWStartOperation>(),
+        MakeRef<TOWStartRateOperation>(1.0f),
+        MakeRef<TOWStopOperation>(),
+        MakeRef<TTestSuppliedBufferOperation>(),
+        MakeRef<TTestStartSampleRateOperation>(),
+        MakeRef<TTestCountedOperation>(destroyed),
+    };
+    auto check = [](const TRefPtr<TOWNotifyOperation>& operation)
+    {
+        const TOWNotifyOperation* object = operation.Get();
+        EXPECT_EQ(Is<TOWStartOperation>(*operation),
+                  dynamic_cast<const TOWStartOperation*>(object) != nullptr);
+        EXPECT_EQ(Is<TOWClockOperation>(*operation),
+                  dynamic_cast<const TOWClockOperation*>(object) != nullptr);
+        EXPECT_EQ(Is<TOWStopOperation>(*operation), dynamic_cast<const TOWStopOperation*>(object) != nullptr);
+        EXPECT_EQ(Is<TOWNotifyOperation>(*operation), true);
+        EXPECT_EQ(RefCast<TOWStartRateOperation>(operation).Get(),
+                  dynamic_cast<const TOWStartRateOperation*>(object));
+        EXPECT_EQ(RefCast<TTestSuppliedBufferOperation>(operation).Get(),
+                  dynamic_cast<const TTestSuppliedBufferOperation*>(object));
+    };
+    for (int round = 0; round < 3; ++round)
+    {
+        for (const auto& operation : operations)
+            check(operation);
+        for (auto it = operations.rbegin(); it != operations.rend(); ++it)
+            check(*it);
+        for (std::size_t i = 0; i < operations.size(); ++i)
+            check(operations[(i * 7) % operations.size()]);
+    }
+    EXPECT_FALSE(RefCast<TOWStopOperation>(TRefPtr<TOWNotifyOperation>()));
+}
+
 TEST_F(OWOperationsTest, LastReleaseFreesTheOperation)
 {
     TRefPtr<TOWNotifyOperation> sender = MakeRef<TTestCountedOperation>(FDestroyed);

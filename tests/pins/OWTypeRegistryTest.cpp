@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -118,6 +119,33 @@ TEST_F(OWTypeRegistryTest, DefaultHandlerPassesItsArgumentsAndReturnsTheHandlers
     EXPECT_EQ(GCall.Operation, FOperation.Get());
     EXPECT_FALSE(Deliver(kTypeB));
     EXPECT_EQ(GCall.Calls, 2);
+}
+
+TEST_F(OWTypeRegistryTest, DeliveriesFollowEveryLaterRegistrationOfAnyRegistry)
+{
+    // Deliveries remember the handler they found: a change must still reach the very next one, also when
+    // it replaces or removes the handler, and a registry made where a gone one lived knows nothing of it.
+    FRegistry.RegisterTypeHandler(kTypeA, Record);
+    EXPECT_TRUE(Deliver(kTypeA));
+    EXPECT_TRUE(Deliver(kTypeA));
+    FRegistry.RegisterTypeHandler(kTypeA, Refuse);   // counts the call too, and refuses
+    EXPECT_FALSE(Deliver(kTypeA));
+    EXPECT_EQ(GCall.Calls, 3);
+    FRegistry.RegisterTypeHandler(kTypeA, Record);
+    EXPECT_TRUE(Deliver(kTypeA));
+    FRegistry.RegisterTypeHandler(kTypeA, nullptr);
+    EXPECT_FALSE(Deliver(kTypeA));
+    EXPECT_EQ(GCall.Calls, 4);
+    for (int round = 0; round < 4; ++round)
+    {
+        auto other = std::make_unique<TOWTypeRegistry>();
+        if (round % 2 == 0)
+            other->RegisterTypeHandler(kTypeB, Record);
+        const int before = GCall.Calls;
+        EXPECT_EQ(other->DefaultHandler(Sender(), Target(), kTypeB, kOWLastRecipient, FOperation),
+                  round % 2 == 0);
+        EXPECT_EQ(GCall.Calls, before + (round % 2 == 0 ? 1 : 0));
+    }
 }
 
 TEST_F(OWTypeRegistryTest, ExceptionsOfTheHandlerReachTheCaller)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harvolin
@@ -67,6 +68,33 @@ protected:
                                         return flags == kOWLastRecipient;
                                     }};
 };
+
+TEST(SLStreamTypesStorageTest, PerBlockOperationsReuseTheStorageOfTheLastOnesFreed)
+{
+    // A steady stream makes and frees one block operation and one room query per block: from the second
+    // block on, each takes the storage its predecessor left, on the same thread, and carries its own data.
+    auto first = MakeRef<TSLRealBuffer>(4);
+    auto second = MakeRef<TSLRealBuffer>(4);
+    auto block = MakeRef<TOWSuppliedBufferOperation>(first);
+    auto query = MakeRef<TOWRoomQueryOperation>();
+    query->Refuse();
+    const void* blockStorage = block.Get();
+    const void* queryStorage = query.Get();
+    block.Reset();
+    query.Reset();
+    auto nextQuery = MakeRef<TOWRoomQueryOperation>();
+    auto nextBlock = MakeRef<TOWSuppliedBufferOperation>(second);
+    EXPECT_EQ(static_cast<const void*>(nextBlock.Get()), blockStorage);
+    EXPECT_EQ(static_cast<const void*>(nextQuery.Get()), queryStorage);
+    EXPECT_EQ(nextBlock->Buffer().Get(), second.Get());
+    EXPECT_FALSE(nextQuery->Refused());
+    // Storage still in use is never handed out again.
+    auto third = MakeRef<TOWSuppliedBufferOperation>(first);
+    EXPECT_NE(third.Get(), nextBlock.Get());
+    // Storage freed by another thread stays with that thread, which frees it as it ends.
+    std::thread([moved = std::move(third)]() mutable { moved.Reset(); }).join();
+    EXPECT_EQ(nextBlock->Buffer().Get(), second.Get());
+}
 
 TEST_F(SLStreamTypesTest, AStartCarriesBlocksPerSecond)
 {

@@ -2,9 +2,11 @@
 #include "rtl/Threads.h"
 #include "tests/support/TestThreads.h"
 #include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace harvolin
 {
@@ -118,6 +120,46 @@ TEST_F(CountingLockConcurrencyTest, WaiterEntersOnlyWhenTheLastHoldIsReleasedByA
     EXPECT_EQ(FLock.OwnerThreadId(), waiterId.load());
     EXPECT_EQ(FLock.HoldCount(), 1);
     FLock.Release();
+}
+
+TEST_F(CountingLockConcurrencyTest, ThreadsTakingTurnsLoseNoHoldAndNoWakeUp)
+{
+    // Every hand-over between a releaser and a waiter, many times over: a waiter that missed its wake-up
+    // would sleep for good and the run would not finish; two threads inside at once would lose increments.
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    std::int64_t inside = 0;   // guarded by FLock
+    std::atomic<int> finished{0};
+    TEvent allDone(TEventMode::ManualReset);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(
+            [&]
+            {
+                while (!go.load())
+                    YieldThread();
+                for (int i = 0; i < kRounds; ++i)
+                {
+                    FLock.Acquire();
+                    FLock.Acquire();   // a nested hold on the fast path
+                    ++inside;
+                    FLock.Release();
+                    FLock.Release();
+                }
+                if (finished.fetch_add(1) + 1 == kThreads)
+                    allDone.Set();
+            });
+    go = true;
+    const bool done = allDone.WaitFor(kPatience * 10);
+    EXPECT_TRUE(done);
+    if (!done)
+        std::abort();   // threads stuck in Acquire cannot be joined
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(inside, static_cast<std::int64_t>(kThreads) * kRounds);
+    EXPECT_EQ(FLock.HoldCount(), 0);
+    EXPECT_EQ(FLock.OwnerThreadId(), 0u);
 }
 
 }   // namespace
