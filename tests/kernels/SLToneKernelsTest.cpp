@@ -193,6 +193,26 @@ TEST_F(SLToneKernelsTest, RecurrenceStaysCloseToTheCosineOverMillionsOfSamples)
     }
 }
 
+TEST_F(SLToneKernelsTest, AChangeOfFrequencyTakesEffectAtTheNextBlockAndBack)
+{
+    // The tone keeps what a frequency's step costs between blocks: a change, and a change back, must each
+    // be followed at once, whatever block lengths come (tails of 1 to 3 samples included).
+    double phase = 0.3;
+    double expectedPhase = 0.3;
+    for (const auto& [f, len] : std::vector<std::pair<double, std::int32_t>>{
+             {0.1, 1024}, {0.2, 1023}, {0.1, 1025}, {0.1, 6}, {0.37, 1026}, {0.0, 7}, {0.2, 1024}})
+    {
+        std::vector<double> block(static_cast<std::size_t>(len));
+        ASSERT_EQ(VecTone(block.data(), len, 32000.0, f, &phase, 0), kVecOk);
+        for (std::int64_t k = 0; k < len; ++k)
+            ASSERT_NEAR(block[static_cast<std::size_t>(k)], DirectTone(32000.0, f, expectedPhase, k), 1e-8)
+                << f << ":" << k;
+        expectedPhase = std::fmod(expectedPhase + kKernel2Pi * f * len, kKernel2Pi);
+        EXPECT_NEAR(phase, expectedPhase, 1e-9) << f;
+        expectedPhase = phase;
+    }
+}
+
 TEST_F(SLToneKernelsTest, PhaseAfterTheBlockIsAlwaysInRange)
 {
     // Frequencies whose block ends land on, or a rounding away from, whole cycles.
