@@ -1,10 +1,9 @@
 // The generator kernels: tone, triangle and clip. They run once per block on the clock thread, so each
-// checks its arguments once and then runs a tight loop; the tone needs only a cosine and a sine per block.
+// checks its arguments once and then runs a tight loop; the tone needs only two cosines per block.
 #include "kernels/SLKernelDispatch.h"
 #include "kernels/SLVecKernels.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace harvolin
 {
@@ -37,38 +36,13 @@ double PhaseAfter(double phase, long double w, std::int32_t len)
     return IsValidPhase(reduced) ? reduced : 0.0;
 }
 
-// Two numbers that vector registers hold side by side (SSE2 on x86-64, NEON on ARM): the compiler turns
-// arithmetic on them into one instruction for both.
-using TDoublePair = double __attribute__((vector_size(16)));
-
-// cos and sin of a step and of four steps, for the frequency a thread last asked for: the frequency changes
-// every few seconds, the blocks come a hundred times a second, and an accurate cosine costs as much as a
-// hundred samples.
-struct TStepRotation
-{
-    double Frequency = -1.0;
-    double Cos1 = 1.0, Sin1 = 0.0;   // one sample's step
-    double Cos4 = 1.0, Sin4 = 0.0;   // four samples' step
-};
-
-const TStepRotation& StepRotation(double f)
-{
-    thread_local TStepRotation rotation;
-    if (rotation.Frequency != f)
-    {
-        const long double w = static_cast<long double>(k2Pi) * f;
-        rotation = {f, static_cast<double>(std::cos(w)), static_cast<double>(std::sin(w)),
-                    static_cast<double>(std::cos(4.0L * w)), static_cast<double>(std::sin(4.0L * w))};
-    }
-    return rotation;
-}
-
-// The samples are the real parts of four phasors a e^{i(ph + (4j + k) w)}, k = 0 to 3, each turned by 4w at
-// every step of four samples. A rotation keeps its error growing only with the number of steps (about
-// 1e-16 of the amplitude each), whatever the frequency, where the cosine recurrence at double precision
-// amplifies its rounding by 1 / sin(w) and would need extended precision at low frequencies. The block
-// starts again from cos and sin of the carried phase, so no error passes from one block to the next. The
-// hint (restarting every so many samples) has no use here.
+// The hint asks some processor-specific paths to restart the chain from a computed cosine every 2048
+// samples; this path's extended precision keeps a block of any length accurate, so it has no use for it.
+// GCC pairs the stores of two samples into one vector store, which on the x87 stack means a trip of each
+// sample through memory first: more than the samples cost.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-slp-vectorize")))
+#endif
 std::int32_t ToneGeneric(double* dst, std::int32_t len, double magnitude, double f, double* phase,
                          std::int32_t /*hint*/)
 {
@@ -85,40 +59,58 @@ std::int32_t ToneGeneric(double* dst, std::int32_t len, double magnitude, double
     if (len < 1)
         return kVecBadCount;
 
-    const double ph = *phase;
-    *phase = PhaseAfter(*phase, static_cast<long double>(k2Pi) * f, len);
-    const TStepRotation& step = StepRotation(f);
+    const long double a = magnitude;
+    const long double w = static_cast<long double>(k2Pi) * f;
+    const long double ph = *phase;
+    *phase = PhaseAfter(*phase, w, len);
 
-    double re[4];
-    double im[4];
-    re[0] = magnitude * std::cos(ph);
-    im[0] = magnitude * std::sin(ph);
-    for (int k = 1; k < 4; ++k)
+    // Two interleaved chains of cos(x + 2w) = 2 cos(2w) cos(x) - cos(x - 2w), carried in extended precision:
+    // the chains are independent, so they pipeline, and each runs only half the block's steps.
+    long double even0 = a * std::cos(ph);   // y[i - 4], y[i - 2] of the even samples
+    long double odd0 = a * std::cos(ph + w);
+    dst[0] = static_cast<double>(even0);
+    if (len == 1)
+        return kVecOk;
+    dst[1] = static_cast<double>(odd0);
+    if (len == 2)
+        return kVecOk;
+    const long double k1 = 2.0L * std::cos(w);
+    long double even1 = k1 * odd0 - even0;
+    dst[2] = static_cast<double>(even1);
+    if (len == 3)
+        return kVecOk;
+    long double odd1 = k1 * even1 - odd0;
+    dst[3] = static_cast<double>(odd1);
+
+    const long double k2 = k1 * k1 - 2.0L;
+    std::int32_t i = 4;
+    // Four samples a turn, two of each chain: the chains' newest and older values trade places instead of
+    // being moved, which saves the register shuffling that costs more than the arithmetic on the x87 stack.
+    // The same operations in the same order as the pairs below: the samples are the same to the bit.
+    for (; i + 3 < len; i += 4)
     {
-        re[k] = re[k - 1] * step.Cos1 - im[k - 1] * step.Sin1;
-        im[k] = re[k - 1] * step.Sin1 + im[k - 1] * step.Cos1;
+        even0 = k2 * even1 - even0;
+        odd0 = k2 * odd1 - odd0;
+        even1 = k2 * even0 - even1;
+        odd1 = k2 * odd0 - odd1;
+        dst[i] = static_cast<double>(even0);
+        dst[i + 1] = static_cast<double>(odd0);
+        dst[i + 2] = static_cast<double>(even1);
+        dst[i + 3] = static_cast<double>(odd1);
     }
-    TDoublePair re01 = {re[0], re[1]};
-    TDoublePair re23 = {re[2], re[3]};
-    TDoublePair im01 = {im[0], im[1]};
-    TDoublePair im23 = {im[2], im[3]};
-    const TDoublePair c = {step.Cos4, step.Cos4};
-    const TDoublePair s = {step.Sin4, step.Sin4};
-    std::int32_t i = 0;
-    for (; i + 4 <= len; i += 4)
+    for (; i + 1 < len; i += 2)
     {
-        std::memcpy(dst + i, &re01, sizeof re01);
-        std::memcpy(dst + i + 2, &re23, sizeof re23);
-        const TDoublePair next01 = re01 * c - im01 * s;
-        const TDoublePair next23 = re23 * c - im23 * s;
-        im01 = re01 * s + im01 * c;
-        im23 = re23 * s + im23 * c;
-        re01 = next01;
-        re23 = next23;
+        const long double even2 = k2 * even1 - even0;
+        const long double odd2 = k2 * odd1 - odd0;
+        dst[i] = static_cast<double>(even2);
+        dst[i + 1] = static_cast<double>(odd2);
+        even0 = even1;
+        even1 = even2;
+        odd0 = odd1;
+        odd1 = odd2;
     }
-    const double tail[4] = {re01[0], re01[1], re23[0], re23[1]};
-    for (int k = 0; i < len; ++i, ++k)
-        dst[i] = tail[k];
+    if (i < len)
+        dst[i] = static_cast<double>(k2 * even1 - even0);
     return kVecOk;
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -191,6 +193,46 @@ TEST_F(SLToneKernelsTest, RecurrenceStaysCloseToTheCosineOverMillionsOfSamples)
         text << std::scientific << error;
         RecordProperty("max_error_at_" + std::to_string(static_cast<int>(hz)) + "_hz", text.str());
     }
+}
+
+// The tone as its definition computes it, one pair of samples a step: two cosines, then the two interleaved
+// chains in extended precision.
+std::vector<double> ToneByTheDefinition(double a, double f, double phase, std::int32_t len)
+{
+    const long double w = static_cast<long double>(kKernel2Pi) * f;
+    std::vector<long double> y(static_cast<std::size_t>(len));
+    for (std::int32_t i = 0; i < len; ++i)
+    {
+        if (i == 0)
+            y[0] = a * std::cos(static_cast<long double>(phase));
+        else if (i == 1)
+            y[1] = a * std::cos(static_cast<long double>(phase) + w);
+        else if (i < 4)
+            y[i] = 2.0L * std::cos(w) * y[i - 1] - y[i - 2];
+        else
+        {
+            const long double k1 = 2.0L * std::cos(w);
+            y[i] = (k1 * k1 - 2.0L) * y[i - 2] - y[i - 4];
+        }
+    }
+    return {y.begin(), y.end()};
+}
+
+TEST_F(SLToneKernelsTest, TheSamplesAreTheDefinitionsToTheBit)
+{
+    // Blocks of every remainder after the kernel's steps, and the program's own.
+    for (const std::int32_t len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1023, 1024, 1025, 1026, 1027})
+        for (const double f : {0.01, 0.1, 0.19999, 0.4999})
+        {
+            std::vector<double> block(static_cast<std::size_t>(len));
+            double phase = 1.25;
+            ASSERT_EQ(VecTone(block.data(), len, 32000.0, f, &phase, 0), kVecOk);
+            const std::vector<double> expected = ToneByTheDefinition(32000.0, f, 1.25, len);
+            for (std::size_t k = 0; k < block.size(); ++k)
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(block[k]), std::bit_cast<std::uint64_t>(expected[k]))
+                    << len << " samples at " << f << ": sample " << k << " is " << block[k] << ", not "
+                    << expected[k];
+        }
 }
 
 TEST_F(SLToneKernelsTest, AChangeOfFrequencyTakesEffectAtTheNextBlockAndBack)
