@@ -36,6 +36,33 @@ double PhaseAfter(double phase, long double w, std::int32_t len)
     return IsValidPhase(reduced) ? reduced : 0.0;
 }
 
+}   // namespace
+
+long double CosineOfPhase(long double x)
+{
+    // The library's extended cosine reduces every argument beyond pi / 4 by its general method for huge
+    // arguments, which costs more than a hundred samples of the tone. A phase is a few quarter turns at
+    // most: pi / 2 in three parts of at most 33 significant bits, so that k times each is exact for the few
+    // quarter turns a phase spans, and the reduced argument keeps about 1e-21 absolute.
+    constexpr long double kHalfPi1 = 0x1.921fb544p+0L;
+    constexpr long double kHalfPi2 = 0x1.0b4611a6p-34L;
+    constexpr long double kHalfPi3 = 0x1.3198a2e037073p-69L;
+    if (!(std::fabs(x) <= 64.0L))
+        return std::cos(x);
+    const long double k = std::nearbyint(x * (2.0L / 3.14159265358979323846264338327950288L));
+    const long double r = ((x - k * kHalfPi1) - k * kHalfPi2) - k * kHalfPi3;
+    switch (static_cast<long long>(k) & 3)
+    {
+    case 0: return std::cos(r);
+    case 1: return -std::sin(r);
+    case 2: return -std::cos(r);
+    default: return std::sin(r);
+    }
+}
+
+namespace
+{
+
 // The hint asks some processor-specific paths to restart the chain from a computed cosine every 2048
 // samples; this path's extended precision keeps a block of any length accurate, so it has no use for it.
 // GCC pairs the stores of two samples into one vector store, which on the x87 stack means a trip of each
@@ -66,15 +93,15 @@ std::int32_t ToneGeneric(double* dst, std::int32_t len, double magnitude, double
 
     // Two interleaved chains of cos(x + 2w) = 2 cos(2w) cos(x) - cos(x - 2w), carried in extended precision:
     // the chains are independent, so they pipeline, and each runs only half the block's steps.
-    long double even0 = a * std::cos(ph);   // y[i - 4], y[i - 2] of the even samples
-    long double odd0 = a * std::cos(ph + w);
+    long double even0 = a * CosineOfPhase(ph);   // y[i - 4], y[i - 2] of the even samples
+    long double odd0 = a * CosineOfPhase(ph + w);
     dst[0] = static_cast<double>(even0);
     if (len == 1)
         return kVecOk;
     dst[1] = static_cast<double>(odd0);
     if (len == 2)
         return kVecOk;
-    const long double k1 = 2.0L * std::cos(w);
+    const long double k1 = 2.0L * CosineOfPhase(w);
     long double even1 = k1 * odd0 - even0;
     dst[2] = static_cast<double>(even1);
     if (len == 3)

@@ -80,6 +80,10 @@ std::int32_t VecZeroReal(double* dst, std::int32_t n);
 std::int32_t VecZeroComplex(TSLComplex* dst, std::int32_t n);
 std::int32_t VecZeroBytes(void* dst, std::int32_t n);
 
+// cos(x) in extended precision, within an ulp or two of the library's, and quick for the few turns a phase
+// spans (|x| up to 64; beyond, the library's). The tone kernel's cosines.
+[[nodiscard]] long double CosineOfPhase(long double x);
+
 // Generator kernels. They check their own arguments in their own order and update *phase (radians, kept in
 // [0, 2 pi)) to the phase after the block.
 std::int32_t VecTone(double* dst, std::int32_t len, double magnitude, double f, double* phase,
