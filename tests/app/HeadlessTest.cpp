@@ -22,21 +22,14 @@ namespace
 
 using namespace std::chrono_literals;
 
-constexpr char kBrokenDevice[] = "Harvolin broken device";
-constexpr char kUnwritableDevice[] = "Harvolin unwritable recorder";
+using testing::kBrokenDevice;
+using testing::kUnwritableDevice;
 constexpr std::size_t kFramesBeforeFirstChange = 300032;   // 293 blocks of 1024: the first at or after 3 s
 
-// As on a machine without a sound card: a device in the hints whose card is not there, a `default` that
-// cannot be opened, and a file device that is lost at its first write, as a device unplugged while it plays.
-const auto* const GAlsaConfig = ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(
-    "pcm.harvbroken {\n"
-    "    type hw\n"
-    "    card 99\n"
-    "    hint { show on description \"" + std::string(kBrokenDevice) + "\" }\n"
-    "}\n"
-    "pcm.!default { type hw; card 99 }\n"
-    "pcm.harvunwritable { type file; slave.pcm \"null\"; file \"/nonexistent/folder/out.raw\"; format \"raw\"; "
-    "hint { show on description \"" + std::string(kUnwritableDevice) + "\" } }\n"));
+// As on a machine without a sound card: a device that cannot be opened, a `default` that cannot either, and
+// one lost while it plays.
+const auto* const GAlsaConfig =
+    ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(testing::NoSoundCardAlsaDefinitions()));
 
 // The lines a run prints, and a call when the n-th is complete (the log flushes after each line).
 class TLineWatch final : public std::stringbuf

@@ -35,22 +35,12 @@ namespace
 using namespace std::chrono_literals;
 using testing::kBlockMicroseconds;
 
-constexpr char kBrokenDevice[] = "Harvolin broken device";
-constexpr char kUnwritableDevice[] = "Harvolin unwritable recorder";
+using testing::kBrokenDevice;
+using testing::kUnwritableDevice;
 
-// A playback device in the hints that cannot be opened (its card is not there), and a `default` that cannot
-// be opened either, as on a machine without a sound card.
-const auto* const GAlsaConfig = ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(
-    "pcm.harvbroken {\n"
-    "    type hw\n"
-    "    card 99\n"
-    "    hint { show on description \"" + std::string(kBrokenDevice) + "\" }\n"
-    "}\n"
-    "pcm.!default { type hw; card 99 }\n"
-    // ALSA's file PCM opens and takes the format, and makes its file only at the first write: this one is
-    // lost there, as a device unplugged while it plays.
-    "pcm.harvunwritable { type file; slave.pcm \"null\"; file \"/nonexistent/folder/out.raw\"; format \"raw\"; "
-    "hint { show on description \"" + std::string(kUnwritableDevice) + "\" } }\n"));
+// No sound card: a device that cannot be opened, a `default` that cannot either, one lost while it plays.
+const auto* const GAlsaConfig =
+    ::testing::AddGlobalTestEnvironment(new testing::TAlsaTestEnvironment(testing::NoSoundCardAlsaDefinitions()));
 
 // The program's window, made from its own description, with the pipeline it owns playing on the null
 // renderer (paced as a sound card, recorded), on this thread as the window thread with Qt's message loop.

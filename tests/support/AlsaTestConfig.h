@@ -58,4 +58,26 @@ private:
     const std::string FDefinitions;
 };
 
+// A machine without a sound card, for TAlsaTestEnvironment: a playback device in the hints whose card is not
+// there (kBrokenDevice), a `default` that cannot be opened either, and a file device that is lost at its first
+// write, as a device unplugged while it plays (kUnwritableDevice: ALSA's file PCM opens and takes the format,
+// and makes its file only when it is first written).
+inline constexpr char kBrokenDevice[] = "Harvolin broken device";
+inline constexpr char kUnwritableDevice[] = "Harvolin unwritable recorder";
+
+inline std::string NoSoundCardAlsaDefinitions()
+{
+    return "pcm.harvbroken {\n"
+           "    type hw\n"
+           "    card 99\n"
+           "    hint { show on description \"" +
+           std::string(kBrokenDevice) +
+           "\" }\n"
+           "}\n"
+           "pcm.!default { type hw; card 99 }\n"
+           "pcm.harvunwritable { type file; slave.pcm \"null\"; file \"/nonexistent/folder/out.raw\"; format "
+           "\"raw\"; hint { show on description \"" +
+           std::string(kUnwritableDevice) + "\" } }\n";
+}
+
 }   // namespace harvolin::testing
