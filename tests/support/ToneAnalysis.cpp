@@ -39,7 +39,7 @@ struct TFftwFree
     void operator()(void* block) const noexcept { fftw_free(block); }
 };
 
-// Power of each bin from 0 to size / 2 of the windowed channel.
+// Power of each bin from 0 to size / 2 of the windowed channel, as a share of the one-sided spectrum.
 std::vector<double> PowerSpectrum(std::span<const std::int16_t> frames, std::uint16_t channels,
                                   std::uint16_t channel, std::size_t first, std::size_t size,
                                   const std::vector<double>& window)
@@ -56,6 +56,11 @@ std::vector<double> PowerSpectrum(std::span<const std::int16_t> frames, std::uin
     std::vector<double> power(size / 2 + 1);
     for (std::size_t k = 0; k < power.size(); ++k)
         power[k] = out.get()[k][0] * out.get()[k][0] + out.get()[k][1] * out.get()[k][1];
+    // Every other bin stands for its mirror at the negative frequency too, and the levels count it twice;
+    // zero and half the rate are their own mirrors. Counted twice, a component at half the rate (the
+    // rounding of a tone that repeats every few samples puts one there) would read 1.4 dB too loud.
+    power.front() /= 2.0;
+    power.back() /= 2.0;
     return power;
 }
 
