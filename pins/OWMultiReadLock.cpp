@@ -94,7 +94,9 @@ void TOWMultiReadExclusiveWriteSynchronizer::BeginRead()
         return;
     for (;;)
     {
-        FReadSignal.Wait();
+        // The signals live as long as the lock, so a set one needs no wait under its mutex.
+        if (!FReadSignal.IsSet())
+            FReadSignal.Wait();
         if (FSentinel.fetch_sub(1, std::memory_order_acq_rel) - 1 > 0)
         {
             node->HoldsShare = true;

@@ -110,7 +110,7 @@ public:
         return FWriterID.load(std::memory_order_acquire);
     }
     // False while a writer wants or holds the lock (new outer readers wait).
-    [[nodiscard]] bool ReadersMayEnter() { return FReadSignal.WaitFor(std::chrono::milliseconds(-1)); }
+    [[nodiscard]] bool ReadersMayEnter() { return FReadSignal.IsSet(); }
     // The calling thread's read nesting (0 when it holds no read lock).
     [[nodiscard]] std::int32_t ThreadReadCount() const;
     [[nodiscard]] const TOWThreadLocalCounter& ThreadCounters() const noexcept { return FThreadCounters; }

@@ -245,8 +245,8 @@ bool TEvent::WaitFor(std::chrono::milliseconds timeout)
 
 bool TEvent::WaitUntil(std::chrono::steady_clock::time_point deadline, bool limited)
 {
-    if (FMode == TEventMode::ManualReset && FSet.load(std::memory_order_acquire))
-        return true;
+    // Always under the mutex, even when the event shows set: Set() still broadcasts after the flag shows,
+    // and a waiter that was released may destroy the event as soon as this returns.
     std::unique_lock lock(FLock);
     std::uint64_t setCountAtEntry = FSetCount;
     bool manual = FMode == TEventMode::ManualReset;

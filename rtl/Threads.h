@@ -91,14 +91,18 @@ public:
     void Wait();
     // Returns false when the time ran out before the event was set (a negative time tests without waiting).
     [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout);
+    // Whether it is set, seen without the mutex. Only for an owner that outlives every Set(), as a lock's
+    // signals do, to skip a wait it does not need: a waiter that may destroy the event once released must
+    // wait, because Set() still touches the event after the flag shows.
+    [[nodiscard]] bool IsSet() const noexcept { return FSet.load(std::memory_order_acquire); }
 private:
     bool WaitUntil(std::chrono::steady_clock::time_point deadline, bool limited);
 
     const TEventMode FMode;
     std::mutex FLock;
     std::condition_variable FChanged;
-    // Changed under FLock; read without it by the fast paths: a Set of a set event, and a Wait for a set
-    // manual-reset event, change nothing a waiter could see and return at once.
+    // Changed under FLock; read without it by IsSet() and by Set(), which returns at once for a set event:
+    // nobody sleeps on one, and a second set of an auto-reset event releases no more than the first.
     std::atomic<bool> FSet;
     std::uint64_t FSetCount = 0;   // guarded by FLock; manual reset: a change releases the waiters
 };

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -280,6 +281,28 @@ TEST_F(ThreadsConcurrencyTest, AutoResetEventReleasesExactlyOneWaiterPerSet)
         EXPECT_EQ(released, i);
     }
     EXPECT_FALSE(event.WaitFor(0ms));
+}
+
+TEST_F(ThreadsConcurrencyTest, AWaiterReleasedByASetMayDestroyTheEventAtOnce)
+{
+    // The waiter comes after the set, knowing of it only through the event: nothing else orders the
+    // setter's last touch of the event before its destruction. The thread sanitizer's build checks it.
+    for (const TEventMode mode : {TEventMode::ManualReset, TEventMode::AutoReset})
+    {
+        auto event = std::make_unique<TEvent>(mode);
+        std::atomic<bool> setReturned{false};
+        TThread setter(
+            [&]
+            {
+                event->Set();
+                setReturned.store(true, std::memory_order_relaxed);
+            });
+        while (!setReturned.load(std::memory_order_relaxed))
+            std::this_thread::yield();
+        EXPECT_TRUE(event->WaitFor(kPatience));
+        event.reset();
+        setter.Join();
+    }
 }
 
 TEST_F(ThreadsConcurrencyTest, ManualResetEventReleasesEveryWaiter)
